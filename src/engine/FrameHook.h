@@ -50,7 +50,8 @@ struct TFrameHookList {
 // and appends the entry. Results: 0; -2 for argc <= 0, a missing Process, or a
 // missing Configure with arguments; -1 when the module does not load; -12
 // without memory; -22 when Configure fails. The module's folder is current
-// during the call; the current directory is restored on every path.
+// during the call; the current directory is restored on every path. The
+// module cache's lock is held throughout, so Configure must not add modules.
 int AddFrameHook(TFrameHookList &list, int argc, char *argv[]);
 // The same with owned strings (args[0] is the module name).
 int AddFrameHook(TFrameHookList &list, const std::vector<std::string> &args);
