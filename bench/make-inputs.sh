@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes the benchmark inputs with Debian's ffmpeg from its lavfi test sources
+# into the folder given as the only argument (the bench targets pass
+# <build>/bench/inputs). One line per input at the end:
+#   input NAME ffmpeg-arguments...
+# (the arguments between "ffmpeg -y" and the output file name). An input is
+# made again only when it is missing or older than this script.
+set -euo pipefail
+
+out=${1:?usage: make-inputs.sh OUTPUT-FOLDER}
+mkdir -p "$out"
+script="${BASH_SOURCE[0]}"
+
+input() {
+  local name=$1
+  shift
+  local target="$out/$name"
+  if [ -s "$target" ] && [ "$target" -nt "$script" ]; then
+    return 0
+  fi
+  local tmp="$out/.tmp-$name"
+  rm -f "$tmp"
+  echo "making $name ..."
+  if ! ffmpeg -nostdin -hide_banner -loglevel error -y "$@" "$tmp"; then
+    rm -f "$tmp"
+    echo "make-inputs: could not make $name" >&2
+    return 1
+  fi
+  mv -f "$tmp" "$target"
+}
+
+# Seeking: 60 s of 1080p H.264 at 25 fps, x264's default key-frame distance
+# (250 pictures) and B-frames, with AAC stereo.
+input seek-1080p.mp4 -f lavfi -i testsrc2=s=1920x1080:r=25:d=60 \
+  -f lavfi -i sine=f=440:sample_rate=48000:d=60 \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -f mp4
