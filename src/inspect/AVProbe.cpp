@@ -101,7 +101,7 @@ bool TCustomAVProbe::OpenFile(const std::u16string &fileName, const std::string 
     if (!forcedFormat.empty()) {
         format = lav::av_find_input_format(forcedFormat.c_str());
         if (!format) {
-            FLastError = Format("Unknown input format: %s", forcedFormat.c_str());
+            Fail(AV_LOG_ERROR, Format("Unknown input format: %s", forcedFormat.c_str()));
             return false;
         }
     }
@@ -110,7 +110,7 @@ bool TCustomAVProbe::OpenFile(const std::u16string &fileName, const std::string 
     const std::string name = ProtocolFileName(fileName);
     FContext = lav::avformat_alloc_context();
     if (!FContext) {
-        FLastError = OpenErrorText(displayName, AVERROR(ENOMEM));
+        Fail(AV_LOG_ERROR, OpenErrorText(displayName, AVERROR(ENOMEM)));
         return false;
     }
     FOwned = true;
@@ -129,7 +129,7 @@ bool TCustomAVProbe::OpenFile(const std::u16string &fileName, const std::string 
     // avformat_open_input frees the context when it fails.
     if (r >= 0) r = lav::avformat_open_input(&FContext, name.c_str(), format, nullptr);
     if (r < 0) {
-        FLastError = OpenErrorText(displayName, r);
+        Fail(AV_LOG_ERROR, OpenErrorText(displayName, r));
         CloseFile();
         return false;
     }
@@ -139,7 +139,7 @@ bool TCustomAVProbe::OpenFile(const std::u16string &fileName, const std::string 
         r = lav::avformat_find_stream_info(FContext, nullptr);
     }
     if (r < 0) {
-        FLastError = Format("%s: could not find codec parameters", displayName.c_str());
+        Fail(AV_LOG_ERROR, Format("%s: could not find codec parameters", displayName.c_str()));
         CloseFile();
         return false;
     }

@@ -164,9 +164,11 @@ TEST_F(AVProbe, FailuresToOpenSayWhy)
         {truncated, "", truncated + ": "},
         {empty, "", empty + ": "},
     };
+    TLibraryLogCapture log;
     for (const auto &row : table) {
         EXPECT_FALSE(Probe.OpenFile(Wide(row.name), row.format)) << row.name;
         EXPECT_EQ(Probe.LastError().rfind(row.error, 0), 0u) << Probe.LastError();
+        EXPECT_NE(log.Text().find(Probe.LastError() + "\n"), std::string::npos) << Probe.LastError();
         EXPECT_FALSE(Probe.Active());
         EXPECT_EQ(Probe.StreamCount(), -1);
     }
