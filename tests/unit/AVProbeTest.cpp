@@ -19,16 +19,18 @@ constexpr TColour Red{255, 0, 0}, Lime{0, 255, 0}, Blue{0, 0, 255}, Yellow{255, 
 
 std::u16string Wide(const std::string &s) { return MyUtils::Utf8ToUtf16(s); }
 
-// The colour at the centre of the bitmap is `c`, give or take the losses of
-// compression and colour conversion.
-::testing::AssertionResult ShowsColour(const TBitmap &b, TColour c)
+// The colour at (x, y), by default the centre, is `c`, give or take the
+// losses of compression and colour conversion.
+::testing::AssertionResult ShowsColour(const TBitmap &b, TColour c, int x = -1, int y = -1)
 {
     if (b.Width() == 0 || b.Height() == 0) return ::testing::AssertionFailure() << "empty bitmap";
-    const uint8_t *p = b.ScanLine(b.Height() / 2) + (b.Width() / 2) * 3;
+    if (x < 0) x = b.Width() / 2;
+    if (y < 0) y = b.Height() / 2;
+    const uint8_t *p = b.ScanLine(y) + x * 3;
     int bl = p[0], g = p[1], r = p[2];
     if (std::abs(r - c.R) < 40 && std::abs(g - c.G) < 40 && std::abs(bl - c.B) < 40)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "centre is R" << r << " G" << g << " B" << bl;
+    return ::testing::AssertionFailure() << "(" << x << ", " << y << ") is R" << r << " G" << g << " B" << bl;
 }
 
 bool AllBlack(const TBitmap &b)
@@ -298,17 +300,26 @@ TEST_F(AVProbe, PastTheEndTheBitmapIsBlackAndTheEndIsRemembered)
 
 TEST_F(AVProbe, AStillPictureShowsAtEveryPosition)
 {
-    Open(MediaFixture("still.png"));
-    EXPECT_EQ(Probe.GetFormatName(), "image2");
-    TLibraryLogCapture log;
-    for (int64_t position : {0LL, 5000000LL, -1LL, 123LL}) {
-        TBitmap &b = Probe.ReadFrame(-1, position);
-        EXPECT_TRUE(Probe.FrameValid()) << position << ": " << Probe.LastError();
-        EXPECT_EQ(b.Width(), 160);
-        EXPECT_TRUE(ShowsColour(b, Still)) << position;
+    // PNG decodes to RGB24 (converted), BMP to BGR24 (copied as it is).
+    const struct {
+        std::string file;
+        int width;
+    } table[] = {{"still.png", 160}, {"still.bmp", 158}};
+    for (const auto &row : table) {
+        Open(MediaFixture(row.file));
+        EXPECT_EQ(Probe.GetFormatName(), "image2");
+        TLibraryLogCapture log;
+        for (int64_t position : {0LL, 5000000LL, -1LL, 123LL}) {
+            TBitmap &b = Probe.ReadFrame(-1, position);
+            EXPECT_TRUE(Probe.FrameValid()) << row.file << " " << position << ": " << Probe.LastError();
+            ASSERT_EQ(b.Width(), row.width);
+            ASSERT_EQ(b.Height(), 120);
+            EXPECT_TRUE(ShowsColour(b, Still)) << row.file << " " << position;
+            EXPECT_TRUE(ShowsColour(b, Still, row.width - 1, 119)) << row.file;
+        }
+        EXPECT_TRUE(Probe.SeekTo(-1, true, 1000000));
+        EXPECT_NE(log.Text().find("\"image2\" format cannot to be seeked.\n"), std::string::npos);
     }
-    EXPECT_TRUE(Probe.SeekTo(-1, true, 1000000));
-    EXPECT_NE(log.Text().find("\"image2\" format cannot to be seeked.\n"), std::string::npos);
 }
 
 TEST_F(AVProbe, BadArgumentsEmptyTheBitmap)
