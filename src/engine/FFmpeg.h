@@ -1,0 +1,464 @@
+// TCustomFFmpeg: one conversion job.
+//
+// The caller creates an engine, calls Reset, feeds it options (SetOption and
+// the typed setters), opens its inputs and outputs, and calls Start, either
+// synchronously or on the worker thread that Start returns. The job body
+// (Run) transcodes, then closes every codec, releases everything the job
+// holds and notifies termination. The engine never prints: everything it has
+// to say goes to the handler slots below, on the thread that runs the job.
+//
+// Threads: options, OpenInput, OpenOutput, Reset and Start are called on the
+// caller's thread before the job starts; afterwards only Stop, RequestStop,
+// Pause, Resume, SetPreviewFlags and the destructor may be called, from any
+// thread. The engine joins the threads it starts: the destructor requests a
+// stop, waits about a second, and then still waits for the worker to end, so a
+// terminate handler must not block on the thread that destroys the engine.
+//
+// Failures: option handlers raise FFmpegException (a few raise the runtime's
+// EConvertError or EAssertionFailed) and leave unchanged what they had not yet
+// changed. OpenInput and OpenOutput report by result and LastError. Inside the
+// job, failures are FFmpegException; Run catches them, logs them at level -1
+// and reports them through HasError and TerminateMessage.
+//
+// The media libraries must be loaded (RequiredLibraries) before Reset; Reset
+// and Cleanup do nothing without them.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "EntryPoints.h"
+#include "FrameHook.h"
+#include "MediaOps.h"
+#include "Threads.h"
+
+struct FFmpegException : std::runtime_error {
+    explicit FFmpegException(const std::string &message) : std::runtime_error(message) {}
+};
+
+// The before-hook's decision for the current picture.
+enum THookAction : int32_t { haContinue = 0, haIgnore = 1, haStop = 2 };
+
+constexpr int MAX_STREAMS = 20;       // streams per file in the engine's tables
+constexpr int MAX_FILES = 20;         // input files, and output files
+constexpr int MAX_STREAM_MAPS = 400;  // "map" entries
+constexpr int MAX_METADATA_MAPS = 20; // "map_meta_data" entries
+
+// Byte values of PreviewFlags.
+constexpr uint8_t PreviewToWindow = 1; // show encoded pictures in the preview window
+constexpr uint8_t PreviewToBitmap = 2; // deliver them to PreviewBitmapHandler
+
+// One "map": input file and stream, and the stream it synchronises with.
+struct TStreamMap {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SyncFileIndex = 0;
+    int32_t SyncStreamIndex = 0;
+};
+
+// One "map_meta_data": the output file that takes the input file's metadata.
+struct TMetadataMap {
+    int32_t OutFile = 0;
+    int32_t InFile = 0;
+};
+
+// Working records of one transcode run. The transcode set-up owns them and
+// adds its working fields; the open-codec lists only need what is here.
+struct TInputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    AVStream *Stream = nullptr;
+    AVCodecContext *Decoder = nullptr; // the engine's decoder context of the stream
+    int32_t Discard = 1;
+    int32_t DecodingNeeded = 0;
+};
+
+struct TOutputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SourceIndex = 0;
+    AVStream *Stream = nullptr;
+    AVCodecContext *Encoder = nullptr; // the engine's encoder context of the stream
+    int32_t EncodingNeeded = 0;
+};
+
+// The window that shows encoded pictures while a job runs; the application
+// provides it. The engine destroys it when the window switch is turned off.
+class TPreviewWindow {
+public:
+    virtual ~TPreviewWindow() = default;
+};
+
+// The preview of encoded pictures: converter, window and the times of the
+// last and current preview (microseconds). Guarded by PreviewLock.
+struct TPreviewState {
+    TBitmapConverter Converter;
+    std::unique_ptr<TPreviewWindow> Window;
+    int64_t LastTime = 0;
+    int64_t CurrentTime = 0;
+};
+
+// One lock for all engines around the preview switches and the delivery of
+// preview pictures.
+extern std::mutex PreviewLock;
+
+class TCustomFFmpeg;
+
+// Handler slots; the engine passes itself as the sender. Unset = not assigned.
+using TFFmpegLogHandler = std::function<void(TCustomFFmpeg &sender, int level, const std::string &message)>;
+using TFFmpegTerminateHandler = std::function<void(TCustomFFmpeg &sender)>;
+// Frame number, frames per second, current duration (ms), quality, bit rate
+// (kbit/s), current size (bytes), total duration (ms).
+using TFFmpegProgressHandler =
+    std::function<void(TCustomFFmpeg &sender, int32_t frameNumber, int32_t fps, int32_t currentDuration,
+                       float quality, float bitRate, int64_t currentSize, int32_t totalDuration)>;
+using TFFmpegPreviewBitmapHandler =
+    std::function<void(TCustomFFmpeg &sender, TBitmap &bitmap, int64_t pts, int32_t frameNumber)>;
+using TFFmpegBeforeHookHandler = std::function<void(TCustomFFmpeg &sender, THookAction &action, int64_t pts)>;
+using TFFmpegCustomHookHandler = std::function<void(TCustomFFmpeg &sender, TBitmap &bitmap, bool &stopHook,
+                                                    bool &update, int64_t pts, int32_t frameNumber)>;
+
+// The worker thread of one engine: its body runs the engine's Run. Made by
+// Start without running; the caller starts it. Owned and joined by the engine.
+class TFFmpegThread : public TPriorityThread {
+public:
+    explicit TFFmpegThread(TCustomFFmpeg *engine);
+    TCustomFFmpeg *const Engine;
+};
+
+// Delivers the terminate notification of a job that never started, from a
+// thread of its own (idle priority). Owned and joined by the engine.
+class TDoTerminateThread : public TPriorityThread {
+public:
+    explicit TDoTerminateThread(TCustomFFmpeg *engine);
+    TCustomFFmpeg *const Engine;
+};
+
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg &) = delete;
+    TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
+
+    // ---- Job control ------------------------------------------------------
+
+    // Prepares a fresh job: Cleanup, ResetOptions, the run flags cleared, the
+    // generic option store allocated. Joins the threads of a previous job.
+    void Reset();
+    // Every option member back to its default; clears HasError. What it
+    // drops (open files, the option store, hooks) is released, not forgotten.
+    void ResetOptions();
+    // Releases everything the job holds; a 0-byte output file is deleted.
+    void Cleanup();
+
+    // Validates and starts the job. Null when the engine is Running or
+    // Terminated, when validation fails (reported through the log, HasError,
+    // TerminateMessage and the terminate notification, never by exception),
+    // and after a synchronous run. With inThread, returns the worker thread,
+    // not yet running, at the given priority: the caller calls its Start.
+    TFFmpegThread *Start(bool inThread, TThreadPriority priority = tpNormal);
+    // The job body: transcode, close the codecs, release, notify.
+    void Run();
+    // Running: requests a stop (and opens the pause gate). Never started:
+    // notifies termination from another thread after Stop returns, once.
+    void Stop();
+    void RequestStop();
+    // The worker stops at its next pause point; no packet is processed while
+    // paused. Both do nothing without a worker thread.
+    void Pause();
+    void Resume();
+    bool Paused() const { return FPauseGate.Paused(); }
+    // Pause point of the main loop and the video path: blocks while paused.
+    void WaitWhilePaused() { FPauseGate.Wait(); }
+
+    void SetVerbose(int32_t level);
+    void SetPreviewFlags(uint8_t flags);
+
+    // ---- Open codecs ------------------------------------------------------
+
+    // A registered stream's codec context belongs to the list from then on:
+    // CloseEncoders/CloseDecoders release it (under CodecLock) and null it.
+    void RegisterEncoder(TOutputStreamState *stream);
+    void UnregisterEncoder(TOutputStreamState *stream);
+    void RegisterDecoder(TInputStreamState *stream);
+    void UnregisterDecoder(TInputStreamState *stream);
+    void CloseEncoders();
+    void CloseDecoders();
+    size_t OpenedEncoderCount() const { return OpenedEncoders.size(); }
+    size_t OpenedDecoderCount() const { return OpenedDecoders.size(); }
+
+    // ---- Options ----------------------------------------------------------
+
+    // Runs the handler of `name` (exact, case-sensitive); a name outside the
+    // table goes to the generic option store. Raises on failure.
+    void SetOption(const std::string &name, const std::string &value);
+    // The option names of the table, in the order SetOption tests them.
+    static std::vector<std::string> OptionNames();
+
+    void SetInputFormat(const std::string &name);
+    void SetOutputFormat(const std::string &name);
+    void SetRecordingTime(int64_t microseconds);
+    void SetRecordingTimeMs(int32_t milliseconds);
+    void SetStartTime(int64_t microseconds);
+    void SetProgramId(int32_t id);
+    void SetAudioSyncMethod(int32_t method);
+    void SetVideoSyncMethod(int32_t method);
+    void SetMuxMaxDelay(float seconds);
+    void SetMuxPreload(float seconds);
+    void AddMetadataPair(const std::string &key, const std::string &value);
+    bool ApplyGenericIntOption(const std::string &name, int32_t value);
+    // "target": [pal-|ntsc-|film-]type.
+    void SetTargetText(const std::string &value);
+    void SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm);
+
+    // Stream options.
+    void SetFrameRate(const std::string &text);
+    void SetFrameSize(const std::string &text);
+    void SetAspectRatio(const std::string &text);
+    void SetPixelFormat(const std::string &text);
+    void SetSampleFormat(const std::string &text);
+    void SetCropTop(int32_t n);
+    void SetCropBottom(int32_t n);
+    void SetCropLeft(int32_t n);
+    void SetCropRight(int32_t n);
+    void SetPadTop(int32_t n);
+    void SetPadBottom(int32_t n);
+    void SetPadLeft(int32_t n);
+    void SetPadRight(int32_t n);
+    // colour 0x00BBGGRR.
+    void SetPadColor(int32_t color);
+    void SetVideoQscale(float value);
+    void SetRcOverride(const std::string &text);
+    void SetMeThreshold(int32_t value);
+    void SetTopFieldFirst(int32_t value);
+    void SetVideoCodec(const std::string &name);
+    void SetAudioCodec(const std::string &name);
+    void SetSubtitleCodec(const std::string &name);
+    // Four characters; another length raises EAssertionFailed.
+    void SetVideoTag(const std::string &text);
+    void SetAudioTag(const std::string &text);
+    void SetVideoFilters(const std::string &text);
+    void AddVideoHook(const std::string &commandLine);
+    void SetIntraMatrix(const std::string &text);
+    void SetInterMatrix(const std::string &text);
+    void SetPass(int32_t pass);
+    void SetVstats(bool enable);
+    void SetVstatsFile(const std::string &name);
+    void SetAudioRate(int32_t rate);
+    void SetAudioChannels(int32_t channels);
+    void SetAudioVolume(int32_t volume);
+    void SetVideoChannel(int32_t channel);
+    void SetVideoStandard(const std::string &text);
+    void SetBitrate(const std::string &name, const std::string &value);
+    void AddBitstreamFilter(const std::string &name, const std::string &value);
+
+    // ---- Files ------------------------------------------------------------
+
+    // Opens one input with the options given so far; false with LastError.
+    bool OpenInput(const std::u16string &fileName);
+    // Creates one output with its streams; its 1-based count, or -1 with
+    // LastError.
+    int32_t OpenOutput(const std::u16string &fileName);
+    // "newvideo", "newaudio", "newsubtitle": one more stream on the last output.
+    void NewVideoStream();
+    void NewAudioStream();
+    void NewSubtitleStream();
+
+    // ---- Handler slots ----------------------------------------------------
+
+    TFFmpegLogHandler LogHandler;
+    TFFmpegTerminateHandler TerminateHandler;
+    TFFmpegProgressHandler ProgressHandler;
+    TFFmpegPreviewBitmapHandler PreviewBitmapHandler;
+    TFFmpegBeforeHookHandler BeforeHookHandler;
+    TFFmpegCustomHookHandler CustomHookHandler;
+
+    // ---- Run state --------------------------------------------------------
+
+    std::atomic<TFFmpegThread *> WorkerThread{nullptr}; // cleared by NotifyTerminated
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Finished{false}; // the transcode ended normally without a stop
+    std::atomic<bool> Terminated{false};
+    std::atomic<bool> HasError{false};
+    std::string TerminateMessage;
+    std::string LastError;
+    int32_t TotalDuration = -1;        // expected output duration (ms), -1 none yet
+    int64_t ProgressInterval = 500000; // microseconds between progress reports
+    int64_t PreviewInterval = 100000;  // microseconds between preview frames
+    std::atomic<uint8_t> PreviewFlags{0};
+
+    // ---- File and stream tables -------------------------------------------
+
+    AVFormatContext *InputFiles[MAX_FILES] = {};
+    int32_t NumInputFiles = 0;
+    int64_t InputTsOffset[MAX_FILES] = {};
+    double InputTsScale[MAX_FILES][MAX_STREAMS] = {}; // 0 = no scaling
+    std::vector<const AVCodec *> InputCodecs;         // decoders chosen by name
+    AVFormatContext *OutputFiles[MAX_FILES] = {};
+    int32_t NumOutputFiles = 0;
+    std::vector<const AVCodec *> OutputCodecs; // encoders chosen by name
+    TStreamMap StreamMaps[MAX_STREAM_MAPS];
+    int32_t NumStreamMaps = 0;
+    TMetadataMap MetadataMaps[MAX_METADATA_MAPS];
+    int32_t NumMetadataMaps = 0;
+
+    // ---- General options --------------------------------------------------
+
+    const AVInputFormat *InputFormat = nullptr;   // for the next OpenInput
+    const AVOutputFormat *OutputFormat = nullptr; // for the next OpenOutput
+    bool PgmyuvCompat = false;
+    std::vector<std::pair<std::string, std::string>> Metadata;           // for the next OpenOutput
+    int64_t RecordingTime = INT64_MAX;                                   // microseconds
+    int64_t StartTime = 0;                                               // microseconds
+    int64_t RecTimestamp = 0;                                            // seconds
+    int64_t InputTsOffsetOption = 0;                                     // microseconds
+    int64_t LimitFileSize = 0;                                           // bytes, 0 = none
+    int32_t MaxFrames[4] = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}; // video, audio, data, subtitle
+    bool PacketDump = false;
+    bool HexDump = false;
+    bool RateEmulation = false;
+    bool LoopInput = false;
+    int32_t LoopOutput = -1;
+    int32_t Verbose = 1;
+    int32_t ThreadCount = 1;
+    int32_t VideoSyncMethod = -1;
+    int32_t AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f;
+    bool CopyTs = false;
+    bool Shortest = false;
+    float DtsDeltaThreshold = 10.0f;
+    int32_t ProgramId = 0;
+    bool ExitOnError = false;
+    int32_t CopyInitialNonKeyframes = 0;
+    bool InputSync = false;
+    float MuxPreload = 0.5f;  // seconds
+    float MuxMaxDelay = 0.7f; // seconds
+    uint32_t SwsFlags = SWS_BICUBIC;
+    // The generic option store (allocated by Reset, freed by Cleanup).
+    TOptionContexts OptionContexts;
+    // Names no default context knows (private options of demuxers, muxers and
+    // encoders such as "muxrate", "preset", "crf"), with their values, in the
+    // order given; offered to the real contexts when they are created.
+    std::vector<std::pair<std::string, std::string>> PendingPrivateOptions;
+
+    // ---- Stream options ---------------------------------------------------
+
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+    float FrameAspectRatio = 0; // display width / height, 0 = not set
+    int32_t FramePixFmt = -1;
+    AVRational FrameRate{0, 0};
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int32_t PadColor[3] = {16, 128, 128}; // Y, Cb, Cr
+    int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    float VideoQscale = 0;
+    std::unique_ptr<std::array<uint16_t, 64>> IntraMatrix; // none until given
+    std::unique_ptr<std::array<uint16_t, 64>> InterMatrix;
+    std::string VideoRcOverride;
+    bool VideoDisable = false;
+    int32_t VideoDiscard = 0;
+    std::string VideoCodecName; // empty = none
+    bool VideoStreamCopy = false;
+    uint32_t VideoCodecTag = 0;
+    bool SameQuality = false;
+    bool Deinterlace = false;
+    int32_t TopFieldFirst = -1;
+    int32_t MeThreshold = 0;
+    int32_t IntraDcPrecision = 8;
+    bool QpHist = false;
+    bool ForceFps = false;
+    bool IntraOnly = false;
+    int32_t VideoGlobalHeader = 0;
+    std::string VideoFilters;
+    bool UsingHooks = false;
+    bool UsingVideoFilters = false;
+    int32_t DoPass = 0;
+    std::string PassLogFilePrefix;
+    bool DoPsnr = false;
+    std::string VstatsFileName; // empty = none
+    int32_t VideoChannel = 0;
+    std::string VideoStandard;
+    // Pending bitstream filter chains, in the order given; the next stream of
+    // the kind takes its chain.
+    std::vector<const AVBitStreamFilter *> VideoBitstreamFilters;
+    std::vector<const AVBitStreamFilter *> AudioBitstreamFilters;
+    std::vector<const AVBitStreamFilter *> SubtitleBitstreamFilters;
+    int32_t AudioSampleRate = 44100;
+    int32_t AudioChannels = 2;
+    int64_t AudioChannelLayout = 0;
+    int32_t AudioSampleFmt = -1;
+    float AudioQscale = -99999.0f; // not set
+    bool AudioDisable = false;
+    std::string AudioCodecName;
+    bool AudioStreamCopy = false;
+    uint32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int32_t AudioVolume = 256;
+    bool SubtitleDisable = false;
+    std::string SubtitleCodecName;
+    bool SubtitleStreamCopy = false;
+    std::string SubtitleLanguage;
+
+    // ---- Hooks and preview ------------------------------------------------
+
+    TFrameHookList HookList;
+    // The "vhook" command lines; the hooks' arguments point into them.
+    std::list<std::string> HookCommandLines;
+    uint8_t *HookBuffer = nullptr; // av_malloc'ed picture in the decoder's format
+    int32_t HookBufferSize = 0;
+    TBitmapConverter HookConverter; // the custom hook's picture to bitmap and back
+    int32_t PictureCounter = 0;
+    THookAction HookAction = haContinue;
+    std::vector<std::pair<int64_t, int64_t>> HookRanges; // (start, end) µs, sorted by end
+    int32_t HookRangeIndex = 0;
+    TPreviewState Preview;      // guarded by PreviewLock
+    FILE *VstatsFile = nullptr; // opened by my_fopen on the first statistics line
+
+protected:
+    // Logs when LogHandler is assigned.
+    void Log(int level, const std::string &message);
+    void NotifyTerminated();
+    // The conversion itself, on the thread that runs the job.
+    void Transcode(AVFormatContext **outputFiles, int32_t numOutputFiles, AVFormatContext **inputFiles,
+                   int32_t numInputFiles, TStreamMap *streamMaps, int32_t numStreamMaps);
+
+private:
+    friend class TDoTerminateThread;
+    struct TOptionRow;
+    static const TOptionRow OptionTable[];
+
+    void SetFormat(const std::string &value);
+    void AddStreamMap(const std::string &value);
+    void AddMetadataMap(const std::string &value);
+    void SetInputTsScale(const std::string &value);
+    void AddMetadata(const std::string &value);
+    int64_t ParseTimeOrFail(const std::string &option, const std::string &text, bool isDuration);
+    // The generic store, keeping a name that no default context knows as a
+    // pending private option. Returns SetDefaultOption's result.
+    bool SetGenericOption(const std::string &name, const std::string &value);
+    void KeepPrivateOption(const std::string &name, const std::string &value);
+    void SetCodec(bool &streamCopy, std::string &codecName, const std::string &value);
+    void SetMatrix(std::unique_ptr<std::array<uint16_t, 64>> &matrix, const std::string &text);
+    void ListPixelFormats();
+    void ListSampleFormats();
+    void ReleaseHooks();
+    void JoinThreads();
+
+    std::list<TOutputStreamState *> OpenedEncoders;
+    std::list<TInputStreamState *> OpenedDecoders;
+    std::unique_ptr<TFFmpegThread> FWorkerThread;
+    std::unique_ptr<TDoTerminateThread> FTerminateThread;
+    TPauseGate FPauseGate;
+};
