@@ -1,9 +1,26 @@
 // vidmorph-cli: the transcoding engine from the command line.
+//
+// The arguments are read left to right, as the engine's option language
+// expects: "-NAME VALUE" sets an option, "-i FILE" opens an input with the
+// options given so far, and any other argument is an output file, created
+// with the options given so far. Options that take no value get "1". Then the
+// job runs on the engine's worker thread; Ctrl-C stops it so that the outputs
+// are finished properly. Exit status: 0 when the job finished, 1 when an
+// option, an input or an output was refused or the job failed, 130 after
+// Ctrl-C.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
 
+#include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "MyUtils.h"
 #include "ProgramFolder.h"
@@ -38,12 +55,242 @@ int PrintVersion()
     return 0;
 }
 
+struct THelpLine {
+    const char *Name; // null: a heading in Argument
+    const char *Argument;
+    const char *Text;
+};
+
+// clang-format off
+const THelpLine HelpLines[] = {
+    {nullptr, "Main options:", nullptr},
+    {"i", "file", "open an input file with the options given before it"},
+    {"f", "fmt", "force the format of the next input or output"},
+    {"y", "", "overwrite output files (they always are)"},
+    {"t", "duration", "stop after this duration (seconds or hh:mm:ss[.xxx])"},
+    {"fs", "bytes", "limit the output file size"},
+    {"ss", "position", "start the next input at this position"},
+    {"itsoffset", "offset", "time stamp offset of the next input"},
+    {"itsscale", "stream:scale", "time stamp scale of a stream of the next input"},
+    {"timestamp", "date", "recording date of the next output"},
+    {"metadata", "key=value", "metadata of the next output"},
+    {"map", "file.stream[:syncfile.syncstream]", "take an output stream from this input stream"},
+    {"map_meta_data", "outfile:infile", "copy the metadata of an input to an output"},
+    {"target", "type", "vcd, svcd, dvd, dv, dv50, optionally with pal-, ntsc- or film-"},
+    {"dframes", "number", "number of data frames to write"},
+    {"v", "level", "log level (-1 quiet, 0 errors, 1 information, 2 debugging)"},
+    {"threads", "count", "not supported"},
+    {"h", "", "show this help"},
+    {"version", "", "show the media libraries and their versions"},
+    {"formats", "", "accepted, does nothing"},
+    {"L", "", "accepted, does nothing"},
+    {nullptr, "Video options:", nullptr},
+    {"b", "bitrate", "video bit rate in bits/s"},
+    {"vb", "bitrate", "video bit rate in bits/s"},
+    {"vframes", "number", "number of video frames to write"},
+    {"r", "rate", "frame rate (25, 30000/1001, ntsc ...)"},
+    {"s", "size", "frame size (WxH or an abbreviation)"},
+    {"aspect", "ratio", "display aspect ratio (4:3, 16:9, 1.7777)"},
+    {"pix_fmt", "format", "pixel format, \"list\" lists them"},
+    {"croptop", "pixels", "rows cropped at the top (even)"},
+    {"cropbottom", "pixels", "rows cropped at the bottom (even)"},
+    {"cropleft", "pixels", "columns cropped at the left (even)"},
+    {"cropright", "pixels", "columns cropped at the right (even)"},
+    {"padtop", "pixels", "rows padded at the top (even)"},
+    {"padbottom", "pixels", "rows padded at the bottom (even)"},
+    {"padleft", "pixels", "columns padded at the left (even)"},
+    {"padright", "pixels", "columns padded at the right (even)"},
+    {"padcolor", "0xBBGGRR", "colour of the padding"},
+    {"vn", "", "no video"},
+    {"vcodec", "codec", "video codec, \"copy\" copies the stream"},
+    {"vtag", "fourcc", "video codec tag"},
+    {"qscale", "q", "fixed video quality (0 < q <= 255)"},
+    {"sameq", "", "use the quality of the source"},
+    {"intra", "", "intra frames only"},
+    {"pass", "n", "pass 1 or 2 of a two-pass encoding"},
+    {"passlogfile", "prefix", "name prefix of the two-pass statistics files"},
+    {"vfilters", "chain", "video filter chain"},
+    {"vhook", "module [args]", "add a frame-hook module"},
+    {"deinterlace", "", "deinterlace pictures"},
+    {"newvideo", "", "add one more video stream to the last output"},
+    {"vbsf", "filter", "video bitstream filter"},
+    {"vpre", "preset", "accepted, does nothing"},
+    {nullptr, "Advanced video options:", nullptr},
+    {"vdt", "level", "discard level of input video"},
+    {"rc_override", "start,end,q/...", "rate control override for frame ranges"},
+    {"me_threshold", "n", "motion estimation threshold"},
+    {"intra_matrix", "64 values", "intra quantiser matrix"},
+    {"inter_matrix", "64 values", "inter quantiser matrix"},
+    {"top", "n", "top field first: 1, bottom first: 0, as decoded: -1"},
+    {"dc", "bits", "intra DC precision"},
+    {"psnr", "", "compute the PSNR of the encoded pictures"},
+    {"vstats", "", "write video statistics to vstats_HHMMSS.log"},
+    {"vstats_file", "file", "write video statistics to this file"},
+    {"qphist", "", "show the quantiser histogram"},
+    {"force_fps", "", "keep the frame rate even when the encoder lists others"},
+    {"vglobal", "n", "global headers: 1 force, 2 local, 0 as the format wants"},
+    {"vsync", "method", "video sync method"},
+    {"vc", "channel", "video channel of a capture input"},
+    {"tvstd", "standard", "TV standard of a capture input"},
+    {nullptr, "Audio options:", nullptr},
+    {"ab", "bitrate", "audio bit rate in bits/s"},
+    {"aframes", "number", "number of audio frames to write"},
+    {"aq", "q", "audio quality"},
+    {"ar", "rate", "audio sample rate (Hz)"},
+    {"ac", "channels", "audio channels"},
+    {"an", "", "no audio"},
+    {"acodec", "codec", "audio codec, \"copy\" copies the stream"},
+    {"atag", "fourcc", "audio codec tag"},
+    {"vol", "volume", "audio volume (256 = unchanged)"},
+    {"alang", "code", "language of the next audio stream"},
+    {"sample_fmt", "format", "audio sample format, \"list\" lists them"},
+    {"newaudio", "", "add one more audio stream to the last output"},
+    {"async", "method", "audio sync method"},
+    {"adrift_threshold", "seconds", "audio drift that is corrected at once"},
+    {"absf", "filter", "audio bitstream filter"},
+    {"apre", "preset", "accepted, does nothing"},
+    {nullptr, "Subtitle options:", nullptr},
+    {"sn", "", "no subtitles"},
+    {"scodec", "codec", "subtitle codec, \"copy\" copies the stream"},
+    {"slang", "code", "language of the next subtitle stream"},
+    {"newsubtitle", "", "add one more subtitle stream to the last output"},
+    {"sbsf", "filter", "subtitle bitstream filter"},
+    {"spre", "preset", "accepted, does nothing"},
+    {nullptr, "Advanced options:", nullptr},
+    {"re", "", "read inputs at their native rate"},
+    {"loop_input", "", "loop the input"},
+    {"loop_output", "count", "loop count of the output (-1 none)"},
+    {"copyts", "", "keep the input time stamps"},
+    {"copyinkf", "n", "copy non-key frames before the first key frame"},
+    {"shortest", "", "end with the shortest input stream"},
+    {"dts_delta_threshold", "seconds", "time stamp discontinuity threshold"},
+    {"programid", "id", "use only this program of the inputs"},
+    {"isync", "", "synchronise the inputs"},
+    {"muxdelay", "seconds", "maximum demux-decode delay"},
+    {"muxpreload", "seconds", "initial demux-decode delay"},
+    {"dump", "", "log every packet"},
+    {"hex", "", "log packet contents too"},
+    {"xerror", "", "stop at the first error"},
+    {"benchmark", "", "accepted, does nothing"},
+};
+// clang-format on
+
 void PrintUsage()
 {
     std::printf(
         "usage: vidmorph-cli [options] [[infile options] -i infile]... {[outfile options] outfile}...\n"
-        "  -version   show the media libraries and their versions\n"
-        "  -h         show this help\n");
+        "Options apply to the next input or output named after them. Names that are not listed\n"
+        "are options of the media libraries' codecs and formats (-g 12, -maxrate 2000000 ...).\n");
+    for (const THelpLine &line : HelpLines) {
+        if (!line.Name) {
+            std::printf("\n%s\n", line.Argument);
+            continue;
+        }
+        std::string left = std::string("-") + line.Name + (*line.Argument ? " " : "") + line.Argument;
+        std::printf("  %-36s %s\n", left.c_str(), line.Text);
+    }
+}
+
+// Options that take no value on the command line.
+const std::set<std::string> NoValueOptions = {
+    "y",      "vn",          "an",   "sn",        "copyts",   "shortest",  "intra",
+    "sameq",  "deinterlace", "psnr", "vstats",    "newvideo", "newaudio",  "newsubtitle",
+    "re",     "dump",        "hex",  "benchmark", "isync",    "force_fps", "qphist",
+    "xerror", "loop_input",  "h",    "version",   "formats",  "L"};
+
+std::mutex OutputLock;
+
+void ErrorLine(const std::string &message)
+{
+    std::lock_guard<std::mutex> lock(OutputLock);
+    std::fprintf(stderr, "Error: %s\n", message.c_str());
+}
+
+void LogLine(int level, std::string message)
+{
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    if (level < 0) return ErrorLine(message);
+    std::lock_guard<std::mutex> lock(OutputLock);
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+// Feeds the arguments to the engine; false (with the message on stderr) at
+// the first refusal.
+bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.size() < 2 || arg[0] != '-') {
+            if (engine.OpenOutput(MyUtils::NarrowToWide(arg)) < 0) {
+                ErrorLine(engine.LastError);
+                return false;
+            }
+            continue;
+        }
+        const std::string name = arg.substr(1);
+        std::string value = "1";
+        if (!NoValueOptions.count(name)) {
+            if (i + 1 >= argc) {
+                ErrorLine("Missing argument for option '" + name + "'");
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (name == "i") {
+            if (!engine.OpenInput(MyUtils::NarrowToWide(value))) {
+                ErrorLine(engine.LastError);
+                return false;
+            }
+            continue;
+        }
+        try {
+            engine.SetOption(name, value);
+        } catch (const std::exception &e) {
+            ErrorLine(e.what());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs the job on the engine's worker thread and waits for its end; the first
+// Ctrl-C stops the job, a second one leaves at once.
+int RunJob(TCustomFFmpeg &engine)
+{
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    // Blocked here, and so in every thread started from now on; the signal is
+    // taken below with sigtimedwait.
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    engine.TerminateHandler = [&](TCustomFFmpeg &) {
+        std::lock_guard<std::mutex> guard(lock);
+        done = true;
+        ended.notify_all();
+    };
+    TFFmpegThread *thread = engine.Start(true, tpNormal);
+    if (!thread) return engine.Finished ? 0 : 1;
+    thread->Start();
+
+    bool interrupted = false;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            if (done) break;
+        }
+        timespec wait{0, 100 * 1000 * 1000};
+        if (sigtimedwait(&interrupt, nullptr, &wait) == SIGINT) {
+            if (interrupted) _exit(130);
+            interrupted = true;
+            engine.Stop();
+        }
+    }
+    if (interrupted) return 130;
+    return engine.Finished && !engine.HasError ? 0 : 1;
 }
 
 } // namespace
@@ -58,6 +305,26 @@ int main(int argc, char **argv)
             return 0;
         }
     }
-    PrintUsage();
-    return 1;
+    if (argc < 2) {
+        PrintUsage();
+        return 1;
+    }
+
+    TFFmpegLoader &loader = FFmpegLoader();
+    loader.SetLibraryPath(DefaultLibraryFolder());
+    if (!loader.LoadLibraries(RequiredLibraries)) {
+        ErrorLine(loader.LastErrorMessage());
+        return 1;
+    }
+    int status = 1;
+    {
+        TCustomFFmpeg engine;
+        engine.Reset();
+        engine.LogHandler = [](TCustomFFmpeg &, int level, const std::string &message) {
+            LogLine(level, message);
+        };
+        if (ReadArguments(engine, argc, argv)) status = RunJob(engine);
+    }
+    loader.UnloadLibraries(RequiredLibraries);
+    return status;
 }
