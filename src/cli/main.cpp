@@ -214,6 +214,19 @@ void LogLine(int level, std::string message)
     std::fprintf(stderr, "%s\n", message.c_str());
 }
 
+// Runs one step of the reading; false, with the message on stderr, when it
+// reports failure (the reason is in LastError) or raises.
+template <typename TStep> bool Accepted(TStep step, TCustomFFmpeg &engine)
+{
+    try {
+        if (step()) return true;
+        ErrorLine(engine.LastError);
+    } catch (const std::exception &e) {
+        ErrorLine(e.what());
+    }
+    return false;
+}
+
 // Feeds the arguments to the engine; false (with the message on stderr) at
 // the first refusal.
 bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv)
@@ -221,10 +234,8 @@ bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.size() < 2 || arg[0] != '-') {
-            if (engine.OpenOutput(MyUtils::NarrowToWide(arg)) < 0) {
-                ErrorLine(engine.LastError);
+            if (!Accepted([&] { return engine.OpenOutput(MyUtils::NarrowToWide(arg)) >= 0; }, engine))
                 return false;
-            }
             continue;
         }
         const std::string name = arg.substr(1);
@@ -237,18 +248,17 @@ bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv)
             value = argv[++i];
         }
         if (name == "i") {
-            if (!engine.OpenInput(MyUtils::NarrowToWide(value))) {
-                ErrorLine(engine.LastError);
+            if (!Accepted([&] { return engine.OpenInput(MyUtils::NarrowToWide(value)); }, engine))
                 return false;
-            }
             continue;
         }
-        try {
-            engine.SetOption(name, value);
-        } catch (const std::exception &e) {
-            ErrorLine(e.what());
+        if (!Accepted(
+                [&] {
+                    engine.SetOption(name, value);
+                    return true;
+                },
+                engine))
             return false;
-        }
     }
     return true;
 }

@@ -266,9 +266,10 @@ public:
     // ---- Files ------------------------------------------------------------
 
     // Opens one input with the options given so far; false with LastError.
+    // A 21st input is refused with FFmpegException.
     bool OpenInput(const std::u16string &fileName);
     // Creates one output with its streams; its 1-based count, or -1 with
-    // LastError.
+    // LastError. A 21st output is refused with FFmpegException.
     int32_t OpenOutput(const std::u16string &fileName);
     // "newvideo", "newaudio", "newsubtitle": one more stream on the last output.
     void NewVideoStream();

@@ -9,18 +9,16 @@
 bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
 {
     if (NumInputFiles >= MAX_FILES)
-        LastError = "Too many input files (at most " + std::to_string(MAX_FILES) + ")";
-    else
-        LastError = MyUtils::Utf16ToUtf8(fileName) + ": opening input files is not available yet";
+        throw FFmpegException("Too many input files (at most " + std::to_string(MAX_FILES) + ")");
+    LastError = MyUtils::Utf16ToUtf8(fileName) + ": opening input files is not available yet";
     return false;
 }
 
 int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
 {
     if (NumOutputFiles >= MAX_FILES)
-        LastError = "Too many output files (at most " + std::to_string(MAX_FILES) + ")";
-    else
-        LastError = MyUtils::Utf16ToUtf8(fileName) + ": creating output files is not available yet";
+        throw FFmpegException("Too many output files (at most " + std::to_string(MAX_FILES) + ")");
+    LastError = MyUtils::Utf16ToUtf8(fileName) + ": creating output files is not available yet";
     return -1;
 }
 

@@ -505,6 +505,25 @@ TEST_F(EngineTest, MetadataAndTimestampScale)
     Engine.NumInputFiles = 1;
 }
 
+TEST_F(EngineTest, FileTablesRefuseATwentyFirstFile)
+{
+    Engine.NumInputFiles = MAX_FILES;
+    Engine.NumOutputFiles = MAX_FILES;
+    const auto message = [](const std::function<void()> &call) {
+        try {
+            call();
+        } catch (const FFmpegException &e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message([&] { Engine.OpenInput(u"a.avi"); }), "Too many input files (at most 20)");
+    EXPECT_EQ(message([&] { Engine.OpenOutput(u"b.avi"); }), "Too many output files (at most 20)");
+    EXPECT_EQ(Engine.NumInputFiles, MAX_FILES);
+    EXPECT_EQ(Engine.NumOutputFiles, MAX_FILES);
+    Engine.NumInputFiles = Engine.NumOutputFiles = 0; // the tables hold nothing real
+}
+
 TEST_F(EngineTest, FormatsByName)
 {
     Engine.SetOption("f", "pgmyuv");
