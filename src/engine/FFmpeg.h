@@ -40,6 +40,7 @@
 #include "EntryPoints.h"
 #include "FrameHook.h"
 #include "MediaOps.h"
+#include "Previewer.h"
 #include "Threads.h"
 
 struct FFmpegException : std::runtime_error {
@@ -79,6 +80,8 @@ struct TInputStreamState {
     int32_t StreamIndex = 0;
     AVStream *Stream = nullptr;
     AVCodecContext *Decoder = nullptr; // the engine's decoder context of the stream
+    int64_t Pts = 0;                   // current time stamp (µs)
+    int64_t NextPts = 0;               // time stamp expected next (µs)
     int32_t Discard = 1;
     int32_t DecodingNeeded = 0;
 };
@@ -92,18 +95,11 @@ struct TOutputStreamState {
     int32_t EncodingNeeded = 0;
 };
 
-// The window that shows encoded pictures while a job runs; the application
-// provides it. The engine destroys it when the window switch is turned off.
-class TPreviewWindow {
-public:
-    virtual ~TPreviewWindow() = default;
-};
-
 // The preview of encoded pictures: converter, window and the times of the
 // last and current preview (microseconds). Guarded by PreviewLock.
 struct TPreviewState {
     TBitmapConverter Converter;
-    std::unique_ptr<TPreviewWindow> Window;
+    std::unique_ptr<TPreviewer> Window; // made by the application's factory on first use
     int64_t LastTime = 0;
     int64_t CurrentTime = 0;
 };
@@ -426,6 +422,23 @@ public:
     int32_t HookRangeIndex = 0;
     TPreviewState Preview;      // guarded by PreviewLock
     FILE *VstatsFile = nullptr; // opened by my_fopen on the first statistics line
+
+    // Runs on every decoded video picture, on the job's thread: deinterlacing,
+    // the custom hook or the frame-hook modules, as the hook state decides.
+    // The picture's format and size are ist.Decoder's, its time stamp ist.Pts.
+    // When it was processed, `picture` afterwards points into HookBuffer,
+    // valid until the next call. Handler failures are logged, never raised.
+    void PreProcessPicture(TInputStreamState &ist, TPicture &picture);
+    // The custom hook on the working picture: to a bitmap, CustomHookHandler
+    // with the canvas locked, and back unless the handler cleared its update
+    // flag. A stop (asked for, or a failed conversion) disconnects the hook.
+    void CustomHookStep(TPicture &picture, AVCodecContext *decoder, int64_t pts);
+    // After each encoded picture when PreviewFlags != 0, on the job's thread:
+    // at most one picture per PreviewInterval goes to PreviewBitmapHandler, or
+    // else to the previewer. Holds PreviewLock throughout, so the handler and
+    // the previewer must not change the switches. A picture that cannot be
+    // converted turns off the switch that needed it.
+    void PreviewPicture(const TPicture &picture, AVCodecContext *encoder, int64_t ptsUs);
 
 protected:
     // Logs when LogHandler is assigned.

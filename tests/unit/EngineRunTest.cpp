@@ -246,10 +246,11 @@ TEST_F(EngineTest, OpenCodecListsCloseWhatIsStillRegistered)
     lav::avcodec_free_context(&discarded.Decoder);
 }
 
-class TRecordingWindow : public TPreviewWindow {
+class TRecordingWindow : public TPreviewer {
 public:
     explicit TRecordingWindow(int &destroyed) : Destroyed(destroyed) {}
     ~TRecordingWindow() override { ++Destroyed; }
+    bool ShowPicture(TBitmap &, int32_t, int64_t) override { return true; }
     int &Destroyed;
 };
 
