@@ -34,3 +34,11 @@ input() {
 input seek-1080p.mp4 -f lavfi -i testsrc2=s=1920x1080:r=25:d=60 \
   -f lavfi -i sine=f=440:sample_rate=48000:d=60 \
   -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -f mp4
+
+# Transcoding: 30 s of 720p MPEG-4 Part 2 with MP3 stereo in AVI, and 60 s of
+# 16-bit stereo WAV.
+input transcode-720p.avi -f lavfi -i testsrc2=s=1280x720:r=25:d=30 \
+  -f lavfi -i sine=f=440:sample_rate=44100:d=30 \
+  -c:v mpeg4 -q:v 3 -pix_fmt yuv420p -c:a libmp3lame -b:a 128k -ac 2 -f avi
+input transcode-60s.wav -f lavfi -i sine=f=440:sample_rate=44100:d=60 \
+  -ac 2 -c:a pcm_s16le -f wav
