@@ -9,6 +9,13 @@
 #include "PictureOps.h"
 
 namespace {
+// The scaler aborts on a format it does not know at all, so a format is
+// offered to it only when it reads it.
+bool ConvertibleToBitmap(AVPixelFormat format)
+{
+    return format == AV_PIX_FMT_BGR24 || (format > AV_PIX_FMT_NONE && lav::sws_isSupportedInput(format) > 0);
+}
+
 // The message of the exception being handled.
 std::string ExceptionText()
 {
@@ -100,7 +107,8 @@ void TCustomFFmpeg::CustomHookStep(TPicture &picture, AVCodecContext *decoder, i
     const int width = decoder->width, height = decoder->height;
     TBitmapConverter &converter = HookConverter;
 
-    bool stop = !PictureToBitmap(converter, picture.data, picture.linesize, format, height, width);
+    bool stop = !ConvertibleToBitmap(format) ||
+                !PictureToBitmap(converter, picture.data, picture.linesize, format, height, width);
     if (stop) Log(0, "Cannot initialize the toRGB conversion context");
 
     if (!stop) {
@@ -128,10 +136,12 @@ void TCustomFFmpeg::CustomHookStep(TPicture &picture, AVCodecContext *decoder, i
             for (int row = 0; row < height; ++row)
                 std::memcpy(rows + ptrdiff_t(row) * linesize, bitmap.ScanLine(row), rowBytes);
             if (!direct) {
-                converter.BackScaler = lav::sws_getCachedContext(
-                    converter.BackScaler, width, height, converter.TargetPixelFormat, width, height, format,
-                    SWS_BICUBIC, nullptr, nullptr, nullptr);
-                if (converter.BackScaler) {
+                SwsContext *back = nullptr;
+                if (lav::sws_isSupportedOutput(format) > 0)
+                    back = converter.BackScaler = lav::sws_getCachedContext(
+                        converter.BackScaler, width, height, converter.TargetPixelFormat, width, height,
+                        format, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                if (back) {
                     lav::sws_scale(converter.BackScaler, converter.Picture.data, converter.Picture.linesize,
                                    0, height, picture.data, picture.linesize);
                 } else {

@@ -49,6 +49,13 @@ std::string FormatPTS(int64_t pts)
 }
 
 namespace {
+// The scaler aborts on a format it does not know at all, so a format is
+// offered to it only when it reads it.
+bool ConvertibleToBitmap(AVPixelFormat format)
+{
+    return format == AV_PIX_FMT_BGR24 || (format > AV_PIX_FMT_NONE && lav::sws_isSupportedInput(format) > 0);
+}
+
 std::string ExceptionText()
 {
     try {
@@ -73,7 +80,8 @@ void TCustomFFmpeg::PreviewPicture(const TPicture &picture, AVCodecContext *enco
     const bool due = Preview.LastTime == 0 || now - Preview.LastTime > PreviewInterval;
     auto convert = [&] {
         Preview.CurrentTime = now;
-        const bool ok = PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
+        const bool ok = ConvertibleToBitmap(encoder->pix_fmt) &&
+                        PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
                                         encoder->height, encoder->width);
         if (!ok) Log(0, "Cannot initialize the toRGB conversion context");
         return ok;
