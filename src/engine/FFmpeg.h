@@ -435,9 +435,10 @@ public:
     void CustomHookStep(TPicture &picture, AVCodecContext *decoder, int64_t pts);
     // After each encoded picture when PreviewFlags != 0, on the job's thread:
     // at most one picture per PreviewInterval goes to PreviewBitmapHandler, or
-    // else to the previewer. Holds PreviewLock throughout, so the handler and
-    // the previewer must not change the switches. A picture that cannot be
-    // converted turns off the switch that needed it.
+    // else to the previewer. PreviewLock guards the switches and the
+    // previewer but is let go while the handler or the previewer runs, so
+    // they may wait for a thread that changes the switches. A picture that
+    // cannot be converted, or a handler that fails, turns off its switch.
     void PreviewPicture(const TPicture &picture, AVCodecContext *encoder, int64_t ptsUs);
 
 protected:

@@ -71,56 +71,59 @@ std::string ExceptionText()
 void TCustomFFmpeg::PreviewPicture(const TPicture &picture, AVCodecContext *encoder, int64_t ptsUs)
 {
     if (!encoder) return;
-    std::lock_guard<std::mutex> lock(PreviewLock);
-    uint8_t flags = PreviewFlags;
+    std::unique_lock<std::mutex> lock(PreviewLock);
+    const uint8_t flags = PreviewFlags;
+    const bool toBitmap = (flags & PreviewToBitmap) && PreviewBitmapHandler;
+    const bool toWindow = !toBitmap && (flags & PreviewToWindow) && (Preview.Window || HasPreviewerFactory());
+    if (!toBitmap && !toWindow) return;
 
     // A monotonic clock, so that setting the system clock back cannot hold
     // previews off; the first picture of a job is always due.
     const int64_t now = lav::av_gettime_relative();
-    const bool due = Preview.LastTime == 0 || now - Preview.LastTime > PreviewInterval;
-    auto convert = [&] {
-        Preview.CurrentTime = now;
-        const bool ok = ConvertibleToBitmap(encoder->pix_fmt) &&
-                        PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
-                                        encoder->height, encoder->width);
-        if (!ok) Log(0, "Cannot initialize the toRGB conversion context");
-        return ok;
-    };
+    if (Preview.LastTime != 0 && now - Preview.LastTime <= PreviewInterval) return;
+    Preview.CurrentTime = now;
+    Preview.LastTime = now;
+    const uint8_t used = toBitmap ? PreviewToBitmap : PreviewToWindow;
 
-    if ((flags & PreviewToBitmap) && PreviewBitmapHandler) {
-        if (due) {
-            if (convert()) {
-                try {
-                    PreviewBitmapHandler(*this, *Preview.Converter.Bitmap, ptsUs, PictureCounter);
-                } catch (...) {
-                    // Preview is an aside: a failing handler ends the previews,
-                    // not the conversion.
-                    Log(0, "Error occurs OnPreviewBitmap: " + ExceptionText());
-                    flags &= uint8_t(~PreviewToBitmap);
-                }
-            } else {
-                flags &= uint8_t(~PreviewToBitmap);
-            }
-            Preview.LastTime = now;
+    std::string failure;
+    bool ok = ConvertibleToBitmap(encoder->pix_fmt) &&
+              PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
+                              encoder->height, encoder->width);
+    if (!ok) failure = "Cannot initialize the toRGB conversion context";
+
+    std::unique_ptr<TPreviewer> previewer;
+    if (ok) {
+        // The handler and the previewer hand the picture to the user-interface
+        // thread and wait for it, and that thread takes this lock to change
+        // the switches; so the lock is let go meanwhile. The previewer is
+        // taken out for the time, so that a switch change cannot destroy it
+        // while it draws. Only this thread uses the converter during a job.
+        if (toWindow) previewer = Preview.Window ? std::move(Preview.Window) : CreatePreviewer();
+        TBitmap &bitmap = *Preview.Converter.Bitmap;
+        const int32_t frameNumber = PictureCounter;
+        lock.unlock();
+        try {
+            if (toBitmap)
+                PreviewBitmapHandler(*this, bitmap, ptsUs, frameNumber);
+            else
+                ok = previewer && previewer->ShowPicture(bitmap, frameNumber, ptsUs);
+        } catch (...) {
+            // Preview is an aside: a failing handler ends the previews, not
+            // the conversion.
+            failure = (toBitmap ? "Error occurs OnPreviewBitmap: " : "Error occurs in the previewer: ") +
+                      ExceptionText();
+            ok = false;
         }
-    } else if ((flags & PreviewToWindow) && (Preview.Window || HasPreviewerFactory())) {
-        if (due) {
-            bool ok = convert();
-            if (ok) {
-                if (!Preview.Window) Preview.Window = CreatePreviewer();
-                try {
-                    ok = Preview.Window &&
-                         Preview.Window->ShowPicture(*Preview.Converter.Bitmap, PictureCounter, ptsUs);
-                } catch (...) {
-                    Log(0, "Error occurs in the previewer: " + ExceptionText());
-                    ok = false;
-                }
-            }
-            if (!ok) flags &= uint8_t(~PreviewToWindow);
-            Preview.LastTime = now;
-        }
+        lock.lock();
     }
 
-    if (!(flags & PreviewToWindow)) Preview.Window.reset();
-    PreviewFlags = flags;
+    // The switches as they are now, less the one that failed; a previewer
+    // whose switch went off meanwhile (or that the user closed) goes.
+    if (!ok) PreviewFlags = uint8_t(PreviewFlags & ~used);
+    if (previewer && (PreviewFlags & PreviewToWindow) && !Preview.Window)
+        Preview.Window = std::move(previewer);
+    if (!(PreviewFlags & PreviewToWindow)) Preview.Window.reset();
+    lock.unlock();
+    previewer.reset(); // outside the lock: closing the window waits for the user-interface thread
+    if (!failure.empty()) Log(0, failure);
 }

@@ -5,10 +5,12 @@
 //
 // An engine makes its previewer on the first picture it previews and
 // destroys it when the previewer switch is turned off (by the user closing
-// the window, a picture that cannot be converted, or the caller) or when it
-// is reset. Both happen on the job's thread with PreviewLock held; an
-// implementation hands its window work to the user-interface thread and
-// waits for it, and its destructor closes the window.
+// the window, a picture that cannot be converted, or SetPreviewFlags) or
+// when it cleans up. ShowPicture runs on the job's thread without
+// PreviewLock, so an implementation may hand its window work to the
+// user-interface thread and wait for it; the destructor closes the window
+// and may run on either thread (SetPreviewFlags and the clean-up destroy it
+// with PreviewLock held).
 #pragma once
 
 #include <cstdint>

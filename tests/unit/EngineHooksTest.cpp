@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -396,6 +400,7 @@ struct TRecordingPreviewer : TPreviewer {
         int Made = 0, Destroyed = 0;
         std::vector<std::pair<int32_t, int64_t>> Shown; // frame number, time stamp
         int CloseAfter = 1000;
+        std::function<void()> During; // runs inside ShowPicture
     };
     explicit TRecordingPreviewer(TRecord &record) : Record(record) { ++Record.Made; }
     ~TRecordingPreviewer() override { ++Record.Destroyed; }
@@ -404,6 +409,7 @@ struct TRecordingPreviewer : TPreviewer {
         if (int(Record.Shown.size()) >= Record.CloseAfter) return false;
         EXPECT_EQ(bitmap.Width(), 16);
         Record.Shown.emplace_back(frameNumber, pts);
+        if (Record.During) Record.During();
         return true;
     }
     TRecord &Record;
@@ -527,6 +533,59 @@ TEST_F(EngineHooks, PreviewFailureTurnsItsSwitchOff)
     }
     EXPECT_TRUE(record.Shown.empty());
     EXPECT_EQ(record.Made, record.Destroyed);
+}
+
+// As the component does with a blocking hand-over: another thread changes
+// the switches while this one waits for it.
+void SetFlagsFromAnotherThread(TCustomFFmpeg &engine, uint8_t flags)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([&engine, flags, done] {
+        engine.SetPreviewFlags(flags);
+        done->set_value();
+    }).detach();
+    if (finished.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the switch change waits for the picture being delivered";
+        std::fflush(stdout);
+        std::_Exit(1); // the other thread is stuck on the engine's lock
+    }
+}
+
+TEST_F(EngineHooks, SwitchesMayChangeWhileAPictureIsDelivered)
+{
+    TImage picture(AV_PIX_FMT_YUV420P, 16, 8, Noise);
+    TCodecContext encoder(AV_PIX_FMT_YUV420P, 16, 8);
+    Engine.PreviewInterval = 1000;
+
+    // The change made during the delivery stands.
+    uint8_t next = PreviewToBitmap | PreviewToWindow;
+    Engine.PreviewBitmapHandler = [&](TCustomFFmpeg &engine, TBitmap &, int64_t, int32_t) {
+        SetFlagsFromAnotherThread(engine, next);
+    };
+    Engine.SetPreviewFlags(PreviewToBitmap);
+    Engine.PreviewPicture(picture.Picture, encoder.Context, 0);
+    EXPECT_EQ(Engine.PreviewFlags.load(), PreviewToBitmap | PreviewToWindow);
+    next = 0;
+    WaitMicroseconds(2000);
+    Engine.PreviewPicture(picture.Picture, encoder.Context, Second);
+    EXPECT_EQ(Engine.PreviewFlags.load(), 0);
+
+    // The previewer switched off while it draws goes only once it is done.
+    TRecordingPreviewer::TRecord record;
+    InstallRecordingPreviewer(record);
+    record.During = [&] {
+        SetFlagsFromAnotherThread(Engine, 0);
+        EXPECT_EQ(record.Destroyed, 0);
+    };
+    Engine.PreviewBitmapHandler = nullptr;
+    Engine.SetPreviewFlags(PreviewToWindow);
+    WaitMicroseconds(2000);
+    Engine.PreviewPicture(picture.Picture, encoder.Context, 2 * Second);
+    EXPECT_EQ(record.Shown.size(), 1u);
+    EXPECT_EQ(record.Destroyed, 1);
+    EXPECT_EQ(Engine.Preview.Window, nullptr);
+    EXPECT_EQ(Engine.PreviewFlags.load(), 0);
 }
 
 } // namespace
