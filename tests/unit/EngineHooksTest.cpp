@@ -17,6 +17,7 @@
 
 #include "EngineTestSupport.h"
 #include "FFmpeg.h"
+#include "MyUtils.h"
 #include "PictureOps.h"
 #include "Previewer.h"
 
@@ -78,19 +79,22 @@ std::string BoxCommandLine()
     return std::string(VIDMORPH_HOOK_DIR) + "/box.so -x 4 -y 6 -w 10 -h 8 -c 255,0,0";
 }
 
-// The source with the box drawn by the module itself, on a copy.
-std::vector<uint8_t> Boxed(const TImage &source)
+// Pixels (plane after plane, no row padding) with the box drawn on them by
+// the module itself.
+std::vector<uint8_t> Boxed(std::vector<uint8_t> bytes, AVPixelFormat format, int width, int height)
 {
-    TImage copy(source.Format, source.Width, source.Height, Grey);
-    lav::av_image_copy(copy.Picture.data, copy.Picture.linesize,
-                       const_cast<const uint8_t **>(source.Picture.data), source.Picture.linesize,
-                       source.Format, source.Width, source.Height);
+    TPicture picture;
+    lav::av_image_fill_arrays(picture.data, picture.linesize, bytes.data(), format, width, height, 1);
     TFrameHookList list;
     EXPECT_EQ(AddFrameHook(list, {std::string(VIDMORPH_HOOK_DIR) + "/box.so", "-x", "4", "-y", "6", "-w",
                                   "10", "-h", "8", "-c", "255,0,0"}),
               0);
-    RunFrameHooks(list, copy.Picture, source.Format, source.Width, source.Height, 0);
-    return Bytes(copy);
+    RunFrameHooks(list, picture, format, width, height, 0);
+    return bytes;
+}
+std::vector<uint8_t> Boxed(const TImage &source)
+{
+    return Boxed(Bytes(source), source.Format, source.Width, source.Height);
 }
 
 class EngineHooks : public EngineTest {
@@ -586,6 +590,75 @@ TEST_F(EngineHooks, SwitchesMayChangeWhileAPictureIsDelivered)
     EXPECT_EQ(record.Destroyed, 1);
     EXPECT_EQ(Engine.Preview.Window, nullptr);
     EXPECT_EQ(Engine.PreviewFlags.load(), 0);
+}
+
+// The video packets of a media file (rawvideo: one picture each).
+std::vector<std::vector<uint8_t>> VideoPackets(const std::string &path)
+{
+    std::vector<std::vector<uint8_t>> packets;
+    AVFormatContext *context = nullptr;
+    if (lav::avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return packets;
+    AVPacket *packet = lav::av_packet_alloc();
+    while (lav::av_read_frame(context, packet) >= 0) {
+        if (context->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            packets.emplace_back(packet->data, packet->data + packet->size);
+        lav::av_packet_unref(packet);
+    }
+    lav::av_packet_free(&packet);
+    lav::avformat_close_input(&context);
+    return packets;
+}
+
+TEST_F(EngineHooks, VhookChangesExactlyTheBoxOfEveryConvertedPicture)
+{
+    constexpr int Width = 32, Height = 24, Frames = 6;
+    const size_t frameBytes = size_t(Width * Height * 3 / 2);
+    TTempFolder temp;
+    std::vector<std::vector<uint8_t>> input;
+    std::string y4m = "YUV4MPEG2 W32 H24 F5:1 Ip A1:1 C420jpeg\n";
+    for (int f = 0; f < Frames; ++f) {
+        std::vector<uint8_t> &frame = input.emplace_back(frameBytes);
+        for (size_t i = 0; i < frameBytes; ++i) frame[i] = Noise(i + size_t(f) * 7919);
+        y4m += "FRAME\n" + std::string(frame.begin(), frame.end());
+    }
+    WriteFile(temp.File("in.y4m"), y4m);
+
+    // Transcoding is another part of the engine; without it there is nothing
+    // to convert through.
+    auto unavailable = [](const std::string &message) {
+        return message.find("not available yet") != std::string::npos;
+    };
+    Engine.SetOption("vhook", BoxCommandLine());
+    if (!Engine.OpenInput(MyUtils::Utf8ToUtf16(temp.File("in.y4m")))) {
+        if (unavailable(Engine.LastError)) GTEST_SKIP() << Engine.LastError;
+        FAIL() << Engine.LastError;
+    }
+    Engine.SetOption("vcodec", "rawvideo");
+    Engine.SetOption("an", "");
+    if (Engine.OpenOutput(MyUtils::Utf8ToUtf16(temp.File("out.nut"))) < 0) {
+        if (unavailable(Engine.LastError)) GTEST_SKIP() << Engine.LastError;
+        FAIL() << Engine.LastError;
+    }
+    int previews = 0;
+    Engine.PreviewBitmapHandler = [&](TCustomFFmpeg &, TBitmap &bitmap, int64_t, int32_t) {
+        ++previews;
+        EXPECT_EQ(bitmap.Width(), Width);
+    };
+    Engine.SetPreviewFlags(PreviewToBitmap);
+    Engine.Start(false);
+    if (Engine.HasError && unavailable(Engine.TerminateMessage)) GTEST_SKIP() << Engine.TerminateMessage;
+    ASSERT_FALSE(Engine.HasError) << Engine.TerminateMessage;
+
+    const std::vector<std::vector<uint8_t>> output = VideoPackets(temp.File("out.nut"));
+    ASSERT_EQ(output.size(), size_t(Frames));
+    for (int f = 0; f < Frames; ++f) {
+        const std::vector<uint8_t> expected = Boxed(input[size_t(f)], AV_PIX_FMT_YUV420P, Width, Height);
+        ASSERT_NE(expected, input[size_t(f)]);
+        EXPECT_EQ(output[size_t(f)], expected) << "picture " << f;
+    }
+    // Encoded pictures reached the preview, at most one per interval.
+    EXPECT_GE(previews, 1);
+    EXPECT_LE(previews, Frames);
 }
 
 } // namespace
