@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test format-check clean
+.PHONY: deps configure build run test test-asan test-tsan format-check clean
 
 deps:
 	./scripts/install-deps.sh
@@ -20,6 +20,31 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The unit and media suites under AddressSanitizer with UndefinedBehaviorSanitizer,
+# leak checking on; every finding stops the test with its stack. Third-party
+# libraries' one-time allocations are suppressed in tests/sanitizers/lsan.supp.
+ASAN_BUILD ?= build-asan
+SANITIZER_DIR = $(CURDIR)/tests/sanitizers
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:print_stacktrace=1:check_initialization_order=1 \
+	LSAN_OPTIONS=suppressions=$(SANITIZER_DIR)/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DVIDMORPH_SANITIZE=address $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS) -L 'unit|media'
+
+# The threading tests (CTest label tsan) under ThreadSanitizer; only their
+# executables are built.
+TSAN_BUILD ?= build-tsan
+TSAN_TARGETS ?= engine_tests
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SANITIZER_DIR)/tsan.supp
+
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DVIDMORPH_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && $(TSAN_ENV) ctest --output-on-failure -j $(JOBS) -L tsan
 
 format-check: deps
 	./scripts/check-format.sh
