@@ -311,6 +311,87 @@ public:
     TMetadataMap MetadataMaps[MAX_METADATA_MAPS];
     int32_t NumMetadataMaps = 0;
 
+    // ---- Input and output files -------------------------------------------
+    //
+    // Per-stream tables of the open files, indexed [file][stream] like the
+    // files' own streams. OpenInput and the stream creators fill them, the
+    // transcode set-up reads them, Cleanup releases them. A failed open
+    // leaves no entry behind.
+    //
+    // InputDecoders: the engine's decoder context of every input stream (data
+    // and attachment streams too), made from the stream's parameters with
+    // pkt_timebase = the stream's time base, allocated with the decoder named
+    // for its type ("vcodec"... before the input) or else the default decoder
+    // of its codec id (none when there is no decoder), carrying the generic
+    // decoding options, the pending private options that decoder takes, and
+    // the thread count. Not opened. OutputEncoders: the engine's encoder
+    // context of every output stream, made when the stream is created, with
+    // every setting of the creator (codec id, time base and frame rate, size,
+    // sample aspect, pixel/sample format, channel layout, flags, quality,
+    // matrices, rate-control overrides); allocated with its encoder (the one
+    // named, or the default encoder of the guessed codec id), so the encoder's
+    // private options are already set on it. The stream's codecpar shows the
+    // same settings. A stream-copy stream also has one, without a codec
+    // (media type, sample aspect or channel layout and sample rate): the
+    // set-up copies the input's parameters into it and then fills the
+    // stream's codecpar from it; it is never opened.
+    // Ownership: the engine's. Cleanup frees what is left; CloseEncoders and
+    // CloseDecoders free a registered context and clear its table entry.
+    std::vector<AVCodecContext *> InputDecoders[MAX_FILES];
+    std::vector<AVCodecContext *> OutputEncoders[MAX_FILES];
+    std::vector<bool> OutputStreamCopy[MAX_FILES]; // "copy" was the codec of the stream
+    // The bitstream filter chain of each output stream (not yet initialised).
+    std::vector<std::vector<const AVBitStreamFilter *>> BitstreamFilters[MAX_FILES];
+    // The pending private options each encoder, and each muxer, took when it
+    // was made (already set on it). Pass them to avcodec_open2 and
+    // avformat_write_header: setting them again is harmless, and what is left
+    // afterwards was not for that context. Owned by the engine (Cleanup).
+    std::vector<AVDictionary *> OutputEncoderOptions[MAX_FILES];
+    AVDictionary *OutputMuxerOptions[MAX_FILES] = {};
+
+    // Whether any stream of the open inputs is video, audio, subtitle.
+    // Raises "invalid codec_type of input file" for an impossible type.
+    void check_audio_video_sub_inputs(bool &hasVideo, bool &hasAudio, bool &hasSubtitle);
+    // The id of the encoder or decoder `name` of that media type; an empty
+    // name gives none. False with LastError "Unknown %s '%s'" or
+    // "Invalid %s type '%s'". The old names "libfaac" (encoder) and "libfaad"
+    // (decoder) are looked up as "aac".
+    bool FindCodecId(const std::string &name, AVMediaType type, bool encoder, AVCodecID &id);
+    // One more stream on output `fileIndex` (its position in OutputFiles,
+    // or the position it is about to get); raise FFmpegException.
+    void new_video_stream(AVFormatContext *oc, int32_t fileIndex);
+    void new_audio_stream(AVFormatContext *oc, int32_t fileIndex);
+    void new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex);
+    // Records that a context took pending private option `name`.
+    void MarkPrivateOptionTaken(const std::string &name);
+    // Logs once, at level 0, each pending private option that no demuxer,
+    // decoder, muxer or encoder took; Start calls it once the files are open.
+    void ReportUnusedPrivateOptions();
+
+private:
+    const AVCodec *FindCodecByName(const std::string &name, bool encoder);
+    bool FindCodec(const std::string &name, AVMediaType type, bool encoder, const AVCodec *&codec);
+    // Sets every pending private option that the private data (of a codec
+    // or a format; null or classless: nothing) has; what it took also goes
+    // into `taken`. A refused value is logged; the first refusal's code is
+    // returned, else 0.
+    int OfferPrivateOptions(void *privateContext, AVDictionary **taken);
+    static bool ParseRcOverride(const std::string &text, std::vector<RcOverride> &overrides);
+    // A new stream of `oc` with its encoder context and table entries; null
+    // when either cannot be allocated (nothing is then added).
+    AVCodecContext *AddOutputStream(AVFormatContext *oc, int32_t fileIndex, const AVCodec *encoder,
+                                    AVMediaType type, bool streamCopy,
+                                    std::vector<const AVBitStreamFilter *> filters, AVStream *&stream);
+    void ReleaseOutputStreamTables(int32_t fileIndex);
+    void ReleaseFileTables();
+    // Clears the table entry that holds `context` (being freed elsewhere).
+    void ForgetCodecContext(const AVCodecContext *context);
+
+    std::vector<std::string> FRenamedCodecsLogged;
+    std::vector<std::string> FPrivateOptionsTaken;
+    std::vector<std::string> FPrivateOptionsReported;
+
+public:
     // ---- General options --------------------------------------------------
 
     const AVInputFormat *InputFormat = nullptr;   // for the next OpenInput

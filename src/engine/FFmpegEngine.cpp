@@ -116,6 +116,7 @@ void TCustomFFmpeg::Cleanup()
     if (!LibrariesReady()) return;
     FreeOptionContexts(OptionContexts);
 
+    ReleaseFileTables();
     for (int k = 0; k < NumOutputFiles && k < MAX_FILES; ++k) ReleaseOutputFile(OutputFiles[k]);
     NumOutputFiles = 0;
     for (int k = 0; k < NumInputFiles && k < MAX_FILES; ++k) ReleaseInputFile(InputFiles[k]);
@@ -170,6 +171,7 @@ TFFmpegThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority)
         NotifyTerminated();
         return nullptr;
     }
+    ReportUnusedPrivateOptions();
     Running = true;
     StopRequested = false;
     Finished = false;
@@ -283,6 +285,7 @@ void TCustomFFmpeg::CloseEncoders()
     for (TOutputStreamState *stream : OpenedEncoders) {
         if (!stream || !stream->EncodingNeeded || !stream->Encoder) continue;
         lav::av_freep(&stream->Encoder->stats_in);
+        ForgetCodecContext(stream->Encoder);
         std::lock_guard<std::mutex> lock(CodecLock);
         lav::avcodec_free_context(&stream->Encoder);
     }
@@ -293,6 +296,7 @@ void TCustomFFmpeg::CloseDecoders()
 {
     for (TInputStreamState *stream : OpenedDecoders) {
         if (!stream || !stream->DecodingNeeded || !stream->Decoder) continue;
+        ForgetCodecContext(stream->Decoder);
         std::lock_guard<std::mutex> lock(CodecLock);
         lav::avcodec_free_context(&stream->Decoder);
     }
