@@ -33,6 +33,11 @@ void WritePalY4m(const std::string &path, const std::string &aspectField)
     WriteFile(path, data);
 }
 
+void WriteSubtitles(const std::string &path)
+{
+    WriteFile(path, "1\n00:00:00,500 --> 00:00:01,500\nHello\n\n2\n00:00:02,000 --> 00:00:03,000\nAgain\n");
+}
+
 class FilesTest : public EngineTest {
 protected:
     void Set(const TOptions &options)
@@ -359,6 +364,14 @@ TEST_F(FilesTest, InputStreamTypes)
     ASSERT_TRUE(Open(MediaFixture("video-only.mp4")));
     Engine.check_audio_video_sub_inputs(video, audio, subtitle);
     EXPECT_TRUE(video && audio && !subtitle);
+    WriteSubtitles(Folder.File("subs.srt"));
+    Set({{"sn", "1"}, {"scodec", "subrip"}});
+    ASSERT_TRUE(Open(Folder.File("subs.srt"))) << Engine.LastError;
+    Engine.check_audio_video_sub_inputs(video, audio, subtitle);
+    EXPECT_TRUE(video && audio && subtitle);
+    EXPECT_EQ(Engine.InputFiles[2]->streams[0]->discard, AVDISCARD_ALL);
+    EXPECT_EQ(Engine.InputCodecs.back(), lav::avcodec_find_decoder_by_name("subrip"));
+    EXPECT_EQ(Engine.InputCodecs.size(), 3u);
 
     AVCodecID id = AV_CODEC_ID_H264;
     EXPECT_TRUE(Engine.FindCodecId("", AVMEDIA_TYPE_VIDEO, true, id));
@@ -375,7 +388,7 @@ TEST_F(FilesTest, InputStreamTypes)
 
 TEST_F(FilesTest, StreamsFollowTheInputsAndTheFormat)
 {
-    const int V = AVMEDIA_TYPE_VIDEO, A = AVMEDIA_TYPE_AUDIO;
+    const int V = AVMEDIA_TYPE_VIDEO, A = AVMEDIA_TYPE_AUDIO, S = AVMEDIA_TYPE_SUBTITLE;
     const struct {
         std::vector<std::string> inputs;
         TOptions options;
@@ -392,12 +405,18 @@ TEST_F(FilesTest, StreamsFollowTheInputsAndTheFormat)
         {{}, {}, "out.wav", {A}},
         {{}, {{"vcodec", "mjpeg"}}, "out.wav", {V, A}},
         {{}, {{"f", "wav"}}, "out.avi", {A}},
+        {{"colours.mp4", "subs.srt"}, {}, "out.mkv", {V, A, S}},
+        {{"colours.mp4", "subs.srt"}, {{"sn", "1"}}, "out.mkv", {V, A}},
+        {{"colours.mp4", "subs.srt"}, {}, "out.avi", {V, A}},
+        {{"colours.mp4", "subs.srt"}, {{"scodec", "srt"}}, "out.avi", {V, A, S}},
     };
+    WriteSubtitles(Folder.File("subs.srt"));
     for (const auto &row : table) {
         SCOPED_TRACE(row.output + " " + testing::PrintToString(row.inputs) + " " +
                      testing::PrintToString(row.options));
         Engine.Reset();
-        for (const std::string &input : row.inputs) ASSERT_TRUE(Open(MediaFixture(input)));
+        for (const std::string &input : row.inputs)
+            ASSERT_TRUE(Open(input == "subs.srt" ? Folder.File(input) : MediaFixture(input)));
         Set(row.options);
         ASSERT_EQ(Create(Folder.File(row.output)), 1) << Engine.LastError;
         EXPECT_EQ(OutputTypes(0), row.types);
