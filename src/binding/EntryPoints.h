@@ -45,7 +45,7 @@ extern "C" {
 // clang-format off
 #define VIDMORPH_AVCODEC_ENTRY_POINTS(X) \
     X(avcodec_version) X(avcodec_configuration) X(avcodec_license) X(avcodec_get_class) \
-    X(avcodec_alloc_context3) X(avcodec_free_context) X(avcodec_open2) X(avcodec_parameters_alloc) \
+    X(avcodec_alloc_context3) X(avcodec_free_context) X(avcodec_open2) X(avcodec_is_open) X(avcodec_parameters_alloc) \
     X(avcodec_parameters_free) X(avcodec_parameters_copy) X(avcodec_parameters_to_context) \
     X(avcodec_parameters_from_context) X(avcodec_send_packet) X(avcodec_receive_frame) \
     X(avcodec_send_frame) X(avcodec_receive_packet) X(avcodec_flush_buffers) \
@@ -104,7 +104,7 @@ extern "C" {
     X(av_opt_get_double) X(av_opt_get_q) X(av_dict_get) X(av_dict_set) X(av_dict_set_int) \
     X(av_dict_copy) X(av_dict_count) X(av_dict_free) X(av_frame_alloc) X(av_frame_free) \
     X(av_frame_ref) X(av_frame_unref) X(av_frame_move_ref) X(av_frame_clone) X(av_frame_get_buffer) \
-    X(av_frame_make_writable) X(av_frame_copy) X(av_frame_copy_props) X(av_image_get_buffer_size) \
+    X(av_frame_make_writable) X(av_frame_is_writable) X(av_frame_copy) X(av_frame_copy_props) X(av_image_get_buffer_size) \
     X(av_image_fill_arrays) X(av_image_fill_linesizes) X(av_image_copy) X(av_image_copy_plane) \
     X(av_image_copy_to_buffer) X(av_image_alloc) X(av_image_check_size) X(av_image_fill_black) \
     X(av_pix_fmt_desc_get) X(av_pix_fmt_desc_next) X(av_pix_fmt_desc_get_id) X(av_get_pix_fmt) \

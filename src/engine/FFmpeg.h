@@ -42,6 +42,7 @@
 #include "MediaOps.h"
 #include "Previewer.h"
 #include "Threads.h"
+#include "TranscodeState.h"
 
 struct FFmpegException : std::runtime_error {
     explicit FFmpegException(const std::string &message) : std::runtime_error(message) {}
@@ -71,28 +72,6 @@ struct TStreamMap {
 struct TMetadataMap {
     int32_t OutFile = 0;
     int32_t InFile = 0;
-};
-
-// Working records of one transcode run. The transcode set-up owns them and
-// adds its working fields; the open-codec lists only need what is here.
-struct TInputStreamState {
-    int32_t FileIndex = 0;
-    int32_t StreamIndex = 0;
-    AVStream *Stream = nullptr;
-    AVCodecContext *Decoder = nullptr; // the engine's decoder context of the stream
-    int64_t Pts = 0;                   // current time stamp (µs)
-    int64_t NextPts = 0;               // time stamp expected next (µs)
-    int32_t Discard = 1;
-    int32_t DecodingNeeded = 0;
-};
-
-struct TOutputStreamState {
-    int32_t FileIndex = 0;
-    int32_t StreamIndex = 0;
-    int32_t SourceIndex = 0;
-    AVStream *Stream = nullptr;
-    AVCodecContext *Encoder = nullptr; // the engine's encoder context of the stream
-    int32_t EncodingNeeded = 0;
 };
 
 // The preview of encoded pictures: converter, window and the times of the
@@ -521,6 +500,104 @@ public:
     // they may wait for a thread that changes the switches. A picture that
     // cannot be converted, or a handler that fails, turns off its switch.
     void PreviewPicture(const TPicture &picture, AVCodecContext *encoder, int64_t ptsUs);
+
+    // ---- Transcode --------------------------------------------------------
+
+    // Figures of the run, read by the report (reset by each set-up).
+    int64_t AudioBytes = 0; // encoded or copied audio
+    int64_t VideoBytes = 0; // encoded or copied video
+    int64_t ExtraBytes = 0; // encoder extra data (global headers)
+    int32_t DupFrames = 0;  // extra copies made by video sync
+    int32_t DroppedFrames = 0;
+    int64_t TimerStart = 0; // wall clock when the main loop started (µs)
+    // The status line of the latest report, set before ProgressHandler is
+    // called (the handler may show it).
+    std::string ProgressLine;
+    bool ProgressFinal = false; // the latest report is the run's last
+    // The working records of a run, from the set-up to ReleaseTranscodeState.
+    std::vector<std::unique_ptr<TInputFileState>> InputFileStates;
+    std::vector<std::unique_ptr<TInputStreamState>> InputStreamStates;
+    std::vector<std::unique_ptr<TOutputStreamState>> OutputStreamStates;
+
+private:
+    // Set-up (FFmpegSetup.cpp).
+    void SetUpTranscode(AVFormatContext **outputFiles, int32_t numOutputFiles, AVFormatContext **inputFiles,
+                        int32_t numInputFiles, TStreamMap *streamMaps, int32_t numStreamMaps);
+    int32_t FindStreamInProgram(AVFormatContext **inputFiles, int32_t numInputFiles, int32_t programId,
+                                AVMediaType type);
+    void SetUpStreamCopy(TOutputStreamState &ost, TInputStreamState &ist);
+    void SetUpVideoTranscode(TOutputStreamState &ost, TInputStreamState &ist);
+    void SetUpPassLogFile(TOutputStreamState &ost, int32_t index);
+    void OpenEncoder(TOutputStreamState &ost, int32_t index);
+    void OpenDecoder(TInputStreamState &ist, int32_t index);
+    void InitBitstreamFilters(TOutputStreamState &ost);
+    void CopyMetadataMaps(AVFormatContext **outputFiles, int32_t numOutputFiles, AVFormatContext **inputFiles,
+                          int32_t numInputFiles);
+    // Frees what the set-up allocated; a second call does nothing more.
+    void ReleaseTranscodeState();
+
+    // Main loop (FFmpegMainLoop.cpp).
+    void WriteHeaders(AVFormatContext **outputFiles, int32_t numOutputFiles);
+    void RunMainLoop(AVFormatContext **inputFiles);
+    void EndOfRun(AVFormatContext **outputFiles, int32_t numOutputFiles);
+
+    // Decoding and dispatch (FFmpegDecode.cpp). Returns -1 when decoding
+    // failed, else 0; a null packet flushes the decoder and the encoders.
+    int DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPacket *packet);
+    void DispatchPicture(TInputStreamState &ist, int32_t index, AVFrame *frame);
+    void DispatchSamples(TInputStreamState &ist, int32_t index, AVFrame *frame);
+    void CopyPacket(TOutputStreamState &ost, TInputStreamState &ist, const AVPacket &packet, int64_t pts);
+    void DrainEncoders(int32_t index);
+    void EmulateRate(TInputStreamState &ist);
+    void ApplyVolume(AVFrame *frame);
+    // Sends a frame (null: drains) and writes every packet that comes out;
+    // the size of the last one in lastSize. Returns the number of packets.
+    int EncodeAndMux(TOutputStreamState &ost, AVFrame *frame, int &lastSize);
+
+    // Audio path (FFmpegAudio.cpp).
+    void EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, AVFrame *frame);
+    void FlushAudio(TOutputStreamState &ost);
+    void EncodeAudioBlock(TOutputStreamState &ost, AVFrame *holder, const uint8_t *const *data, int samples);
+    // Whether a gap of gapSeconds between the output and the input clock may
+    // be corrected (duplicated or dropped pictures, silence or discarded
+    // samples): not when it is longer than DtsDeltaThreshold, which takes it
+    // for a time stamp jump (a damaged input must not turn into hours of
+    // output). The first refusal per output stream is logged.
+    bool FillableGap(double gapSeconds, bool &reported, const TInputStreamState &ist);
+
+    // Video path and filters (FFmpegVideo.cpp).
+    void EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, const TPicture &picture, AVFrame *holder,
+                   const AVFrame *decoded, int &frameSize);
+    int BuildVideoFilters(TInputStreamState &ist, TOutputStreamState &ost);
+    int PullFilteredPicture(TInputStreamState &ist, TPicture &picture);
+    void FeedVideoFilters(TInputStreamState &ist, AVFrame *frame, const TPicture &picture);
+    bool FollowInputGeometry(TOutputStreamState &ost, const AVFrame *decoded);
+
+    // Subtitles and the writing point (FFmpegMux.cpp).
+    void EmitSubtitle(TOutputStreamState &ost, TInputStreamState &ist, AVSubtitle &subtitle, int64_t pts);
+    void MuxPacket(TOutputStreamState &ost, AVPacket *packet);
+    void WritePacket(TOutputStreamState &ost, AVPacket *packet);
+    void FlushBitstreamFilters(TOutputStreamState &ost);
+
+    // Report (FFmpegReport.cpp).
+    void ReportProgress(AVFormatContext **outputFiles, bool final);
+    void WriteVideoStats(TOutputStreamState &ost, int frameSize);
+    void NoteCodedPacket(TOutputStreamState &ost, const AVPacket *packet);
+
+    // Objects reused through a run (allocated by the set-up, freed by
+    // ReleaseTranscodeState).
+    AVPacket *ReadPacket = nullptr;    // the main loop's packet
+    AVPacket *EncodedPacket = nullptr; // what the encoders return
+    AVPacket *CopiedPacket = nullptr;  // a stream-copied packet
+    AVFrame *DecodedFrame = nullptr;
+    AVFrame *FilterInput = nullptr; // a pre-processed picture for the filter chain
+    AVFrame *SilenceFrame = nullptr;
+    AVFrame *ConvertFrame = nullptr; // resampled audio on its way to the FIFO
+    uint8_t *SubtitleBuffer = nullptr;
+    // Records of a finished run that may still be in the open-codec lists;
+    // kept until the next set-up so that CloseEncoders/CloseDecoders can reach them.
+    std::vector<std::unique_ptr<TInputStreamState>> RetiredInputStreams;
+    std::vector<std::unique_ptr<TOutputStreamState>> RetiredOutputStreams;
 
 protected:
     // Logs when LogHandler is assigned.
