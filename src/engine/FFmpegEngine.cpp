@@ -1,5 +1,7 @@
 // The engine object: construction, reset and clean-up, the run driver, the
 // worker and terminate threads, pause and stop, and the open-codec lists.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 
@@ -47,8 +49,11 @@ void ReleaseOutputFile(AVFormatContext *&context)
     lav::avformat_free_context(context);
     context = nullptr;
     if (url.empty()) return;
-    const std::u16string name = DisplayFileName(url);
-    if (MyUtils::FileSizeOf(name) == 0) std::remove(MyUtils::Utf16ToUtf8(name).c_str());
+    // Only a regular file is deleted: an output such as /dev/full also has
+    // size 0.
+    const std::string name = MyUtils::Utf16ToUtf8(DisplayFileName(url));
+    struct stat st {};
+    if (stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) std::remove(name.c_str());
 }
 
 void ReleaseInputFile(AVFormatContext *&context)
