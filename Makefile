@@ -16,7 +16,8 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/bin/vidmorph-cli -version
+	$(BUILD)/bin/vidmorph-cli -y -i $(BUILD)/demo/demo-input.avi $(BUILD)/demo/demo-output.mp4
+	@echo "make run: converted $(BUILD)/demo/demo-input.avi into $(abspath $(BUILD))/demo/demo-output.mp4"
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -5,13 +5,20 @@
 // options given so far, and any other argument is an output file, created
 // with the options given so far. Options that take no value get "1". Then the
 // job runs on the engine's worker thread; Ctrl-C stops it so that the outputs
-// are finished properly. Exit status: 0 when the job finished, 1 when an
-// option, an input or an output was refused or the job failed, 130 after
-// Ctrl-C.
+// are finished properly. While it runs, the engine's status line is shown on
+// stderr (rewritten in place on a terminal) with the share done and the time
+// left when the total duration is known; at the end come the engine's size
+// summary and the outputs written. Exit status: 0 when the job finished, 1
+// when an option, an input or an output was refused or the job failed, 130
+// after Ctrl-C.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
@@ -19,6 +26,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
@@ -199,10 +207,22 @@ const std::set<std::string> NoValueOptions = {
     "xerror", "loop_input",  "h",    "version",   "formats",  "L"};
 
 std::mutex OutputLock;
+// A status line is on the terminal without its line end (guarded by OutputLock).
+bool StatusShown = false;
+const bool StderrIsTerminal = isatty(STDERR_FILENO) == 1;
+
+// Ends a status line left open, so that the next text starts on its own line.
+void EndStatusLine()
+{
+    if (!StatusShown) return;
+    std::fputs("\n", stderr);
+    StatusShown = false;
+}
 
 void ErrorLine(const std::string &message)
 {
     std::lock_guard<std::mutex> lock(OutputLock);
+    EndStatusLine();
     std::fprintf(stderr, "Error: %s\n", message.c_str());
 }
 
@@ -211,7 +231,42 @@ void LogLine(int level, std::string message)
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
     if (level < 0) return ErrorLine(message);
     std::lock_guard<std::mutex> lock(OutputLock);
+    EndStatusLine();
     std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+std::string Clock(double seconds)
+{
+    const long s = long(seconds + 0.5);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// The engine's status line, with the share of the total duration done and
+// the time left when the total is known.
+void ShowProgress(const std::string &engineLine, bool final, int32_t currentMs, int32_t totalMs,
+                  double elapsed)
+{
+    std::string line = engineLine;
+    if (totalMs > 0 && currentMs > 0 && !final) {
+        const double done = std::min(1.0, double(currentMs) / totalMs);
+        char share[32];
+        std::snprintf(share, sizeof share, " %3.0f%%", done * 100);
+        line += share;
+        if (done < 1.0) line += " " + Clock(elapsed * (1.0 - done) / done) + " left";
+    }
+    std::lock_guard<std::mutex> lock(OutputLock);
+    if (StderrIsTerminal) {
+        std::fprintf(stderr, "\r%s\033[K", line.c_str());
+        std::fflush(stderr);
+        StatusShown = true;
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
 }
 
 // Runs one step of the reading; false, with the message on stderr, when it
@@ -229,13 +284,14 @@ template <typename TStep> bool Accepted(TStep step, TCustomFFmpeg &engine)
 
 // Feeds the arguments to the engine; false (with the message on stderr) at
 // the first refusal.
-bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv)
+bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv, std::vector<std::string> &outputs)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.size() < 2 || arg[0] != '-') {
             if (!Accepted([&] { return engine.OpenOutput(MyUtils::NarrowToWide(arg)) >= 0; }, engine))
                 return false;
+            outputs.push_back(arg);
             continue;
         }
         const std::string name = arg.substr(1);
@@ -282,6 +338,12 @@ int RunJob(TCustomFFmpeg &engine)
         done = true;
         ended.notify_all();
     };
+    const auto started = std::chrono::steady_clock::now();
+    engine.ProgressHandler = [started](TCustomFFmpeg &sender, int32_t, int32_t, int32_t currentMs, float,
+                                       float, int64_t, int32_t totalMs) {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        ShowProgress(sender.ProgressLine, sender.ProgressFinal, currentMs, totalMs, elapsed.count());
+    };
     TFFmpegThread *thread = engine.Start(true, tpNormal);
     if (!thread) return engine.Finished ? 0 : 1;
     thread->Start();
@@ -299,8 +361,22 @@ int RunJob(TCustomFFmpeg &engine)
             engine.Stop();
         }
     }
+    {
+        std::lock_guard<std::mutex> guard(OutputLock);
+        EndStatusLine();
+    }
     if (interrupted) return 130;
     return engine.Finished && !engine.HasError ? 0 : 1;
+}
+
+// The outputs the job left, with their sizes.
+void PrintOutputs(const std::vector<std::string> &outputs)
+{
+    for (const std::string &name : outputs) {
+        struct stat st {};
+        if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        std::fprintf(stderr, "Output: %s (%lld bytes)\n", name.c_str(), (long long)st.st_size);
+    }
 }
 
 } // namespace
@@ -333,7 +409,11 @@ int main(int argc, char **argv)
         engine.LogHandler = [](TCustomFFmpeg &, int level, const std::string &message) {
             LogLine(level, message);
         };
-        if (ReadArguments(engine, argc, argv)) status = RunJob(engine);
+        std::vector<std::string> outputs;
+        if (ReadArguments(engine, argc, argv, outputs)) {
+            status = RunJob(engine);
+            PrintOutputs(outputs);
+        }
     }
     loader.UnloadLibraries(RequiredLibraries);
     return status;
