@@ -350,11 +350,11 @@ public:
 private:
     const AVCodec *FindCodecByName(const std::string &name, bool encoder);
     bool FindCodec(const std::string &name, AVMediaType type, bool encoder, const AVCodec *&codec);
-    // Sets every pending private option that the private data (of a codec
-    // or a format; null or classless: nothing) has; what it took also goes
-    // into `taken`. A refused value is logged; the first refusal's code is
+    // Sets every pending private option that the private data of a codec or
+    // a format has (none without a class); what it took also goes into
+    // `taken`. A refused value is logged; the first refusal's code is
     // returned, else 0.
-    int OfferPrivateOptions(void *privateContext, AVDictionary **taken);
+    int OfferPrivateOptions(void *privateContext, const AVClass *privateClass, AVDictionary **taken);
     static bool ParseRcOverride(const std::string &text, std::vector<RcOverride> &overrides);
     // A new stream of `oc` with its encoder context and table entries; null
     // when either cannot be allocated (nothing is then added).

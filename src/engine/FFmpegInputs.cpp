@@ -118,11 +118,11 @@ void TCustomFFmpeg::check_audio_video_sub_inputs(bool &hasVideo, bool &hasAudio,
     }
 }
 
-int TCustomFFmpeg::OfferPrivateOptions(void *privateContext, AVDictionary **taken)
+int TCustomFFmpeg::OfferPrivateOptions(void *privateContext, const AVClass *privateClass,
+                                       AVDictionary **taken)
 {
-    // Private data starts with its AVClass when it has options; the libraries
-    // allocate it zero-filled, so data without options reads null here.
-    if (!privateContext || !*static_cast<const AVClass **>(privateContext)) return 0;
+    // Only private data with a class has options (and starts with the class).
+    if (!privateContext || !privateClass) return 0;
     int result = 0;
     for (const auto &[name, value] : PendingPrivateOptions) {
         const int r = lav::av_opt_set(privateContext, name.c_str(), value.c_str(), 0);
@@ -324,7 +324,7 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
             return fail(OpenErrorText(displayName, AVERROR(ENOMEM)));
         c->pkt_timebase = st->time_base;
         c->thread_count = ThreadCount;
-        OfferPrivateOptions(c->priv_data, nullptr);
+        OfferPrivateOptions(c->priv_data, c->codec ? c->codec->priv_class : nullptr, nullptr);
 
         switch (type) {
         case AVMEDIA_TYPE_VIDEO: {

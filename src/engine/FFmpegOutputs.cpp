@@ -195,7 +195,8 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *oc, int32_t fileIndex)
         AVRational fps = FrameRate.num ? FrameRate : AVRational{25, 1};
         c->codec_id = codecId;
         CopyContextOptions(OptionContexts, c, options, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        OfferPrivateOptions(c->priv_data, &OutputEncoderOptions[fileIndex][size_t(st->index)]);
+        OfferPrivateOptions(c->priv_data, c->codec ? c->codec->priv_class : nullptr,
+                            &OutputEncoderOptions[fileIndex][size_t(st->index)]);
         if (encoder && encoder->supported_framerates && !ForceFps)
             fps =
                 encoder->supported_framerates[lav::av_find_nearest_q_idx(fps, encoder->supported_framerates)];
@@ -289,7 +290,8 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *oc, int32_t fileIndex)
         lav::av_channel_layout_copy(&c->ch_layout, &layout);
     } else {
         CopyContextOptions(OptionContexts, c, options, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        OfferPrivateOptions(c->priv_data, &OutputEncoderOptions[fileIndex][size_t(st->index)]);
+        OfferPrivateOptions(c->priv_data, c->codec ? c->codec->priv_class : nullptr,
+                            &OutputEncoderOptions[fileIndex][size_t(st->index)]);
         c->codec_id = codecId;
         if (AudioQscale > -99999.0f) {
             c->flags |= AV_CODEC_FLAG_QSCALE;
@@ -341,7 +343,8 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex)
         // Generic subtitle options go into the encoder, as for video and audio.
         CopyContextOptions(OptionContexts, c, OptionContexts.Codec[AVMEDIA_TYPE_SUBTITLE],
                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        OfferPrivateOptions(c->priv_data, &OutputEncoderOptions[fileIndex][size_t(st->index)]);
+        OfferPrivateOptions(c->priv_data, c->codec ? c->codec->priv_class : nullptr,
+                            &OutputEncoderOptions[fileIndex][size_t(st->index)]);
         c->codec_id = named ? named->id : AV_CODEC_ID_NONE;
     }
 
@@ -496,12 +499,13 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
 
     // The muxer's parameters come before the file is opened, so that a
     // refused one creates no file.
-    if (OfferPrivateOptions(oc->priv_data, &OutputMuxerOptions[index]) < 0)
+    if (OfferPrivateOptions(oc->priv_data, format->priv_class, &OutputMuxerOptions[index]) < 0)
         return fail(displayName + ": Invalid encoding parameters");
-    if (oc->priv_data && lav::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
+    const bool muxerOptions = oc->priv_data && format->priv_class;
+    if (muxerOptions && lav::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
         lav::av_opt_set_int(oc->priv_data, "preload", int64_t(MuxPreload * 1000000.0f), 0);
     oc->max_delay = int(MuxMaxDelay * 1000000.0f);
-    if (oc->priv_data && lav::av_opt_find(oc->priv_data, "loop", nullptr, 0, 0))
+    if (muxerOptions && lav::av_opt_find(oc->priv_data, "loop", nullptr, 0, 0))
         lav::av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
     CopyContextOptions(OptionContexts, oc, OptionContexts.Format, AV_OPT_FLAG_ENCODING_PARAM);
 
