@@ -594,6 +594,7 @@ private:
     AVFrame *SilenceFrame = nullptr;
     AVFrame *ConvertFrame = nullptr; // resampled audio on its way to the FIFO
     uint8_t *SubtitleBuffer = nullptr;
+    double ReportedTime = 0; // output time of the latest report (s)
     // Records of a finished run that may still be in the open-codec lists;
     // kept until the next set-up so that CloseEncoders/CloseDecoders can reach them.
     std::vector<std::unique_ptr<TInputStreamState>> RetiredInputStreams;

@@ -98,6 +98,12 @@ void TCustomFFmpeg::ReportProgress(AVFormatContext **outputFiles, bool final)
     }
     // No stream has a time yet: the report says 0 rather than 1e10 seconds.
     const bool noTime = tOut >= 1e10;
+    // A stream whose encoder holds its first packets back longer than the
+    // others joins late; the time reached does not go back for it.
+    if (!noTime) {
+        tOut = std::max(tOut, ReportedTime);
+        ReportedTime = tOut;
+    }
     if (tOut < 0.01) tOut = 0.01;
 
     if (ProgressHandler || Verbose > 0 || final) {

@@ -124,6 +124,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext **outputFiles, int32_t numOut
     }
     AudioBytes = VideoBytes = ExtraBytes = 0;
     DupFrames = DroppedFrames = 0;
+    ReportedTime = 0;
 
     ReadPacket = lav::av_packet_alloc();
     EncodedPacket = lav::av_packet_alloc();
