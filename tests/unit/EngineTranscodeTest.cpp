@@ -1,0 +1,659 @@
+// Conversions end to end: command lines of the 2010 option language run
+// through vidmorph-cli, each output decoded by ffprobe (-count_frames) and
+// checked for its streams, codecs, sizes, rates, frame counts and duration;
+// then the run control through the engine itself (stop, pause, progress),
+// failures that must end cleanly, and damaged inputs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EngineTestSupport.h"
+#include "MediaFixtures.h"
+#include "MyUtils.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TRun {
+    int Status = -1;
+    std::string Err;
+};
+
+// Runs vidmorph-cli in `folder` with the arguments; "@name" stands for the
+// fixture of that name.
+TRun RunCli(const std::string &folder, const std::vector<std::string> &args)
+{
+    std::vector<std::string> resolved;
+    for (const std::string &a : args)
+        resolved.push_back(a.size() > 1 && a[0] == '@' ? MediaFixture(a.substr(1)) : a);
+    const std::string err = folder + "/stderr.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(e, 2);
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        std::vector<char *> argv{const_cast<char *>(VIDMORPH_CLI)};
+        for (const std::string &a : resolved) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(VIDMORPH_CLI, argv.data());
+        _exit(98);
+    }
+    TRun run;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+    run.Err = ReadFile(err);
+    return run;
+}
+
+std::string Capture(const std::string &command)
+{
+    std::string out;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+std::string Quote(const std::string &s) { return "'" + s + "'"; }
+
+// What ffprobe finds in a file: one map of fields per stream, and the
+// container's duration.
+struct TProbe {
+    std::vector<std::map<std::string, std::string>> Streams;
+    double Duration = -1;
+    std::vector<std::map<std::string, std::string>> OfType(const std::string &type) const
+    {
+        std::vector<std::map<std::string, std::string>> out;
+        for (const auto &s : Streams)
+            if (s.at("codec_type") == type) out.push_back(s);
+        return out;
+    }
+};
+
+TProbe Probe(const std::string &file)
+{
+    TProbe probe;
+    const std::string text = Capture(
+        "ffprobe -v error -count_frames -count_packets -show_entries "
+        "stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,channels,nb_read_frames,"
+        "nb_read_packets,display_aspect_ratio,bit_rate,start_time,duration:format=duration -of compact " +
+        Quote(file) + " 2>/dev/null");
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::map<std::string, std::string> fields;
+        std::istringstream parts(line);
+        std::string part, section;
+        std::getline(parts, section, '|');
+        while (std::getline(parts, part, '|')) {
+            const size_t eq = part.find('=');
+            if (eq != std::string::npos) fields[part.substr(0, eq)] = part.substr(eq + 1);
+        }
+        if (section == "stream") probe.Streams.push_back(fields);
+        if (section == "format" && fields.count("duration") && fields["duration"] != "N/A")
+            probe.Duration = std::stod(fields["duration"]);
+    }
+    return probe;
+}
+
+int Number(const std::map<std::string, std::string> &s, const std::string &key)
+{
+    auto i = s.find(key);
+    return i == s.end() || i->second == "N/A" ? -1 : std::atoi(i->second.c_str());
+}
+
+double Real(const std::map<std::string, std::string> &s, const std::string &key)
+{
+    auto i = s.find(key);
+    return i == s.end() || i->second == "N/A" ? -1 : std::atof(i->second.c_str());
+}
+
+// The first picture of a file (after an ffmpeg filter, when given) as 8-bit
+// grey rows.
+std::string FirstPictureGrey(const std::string &file, const std::string &filter = "")
+{
+    return Capture("ffmpeg -nostdin -v error -i " + Quote(file) + (filter.empty() ? "" : " -vf " + filter) +
+                   " -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null");
+}
+
+double MeanDifference(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i])));
+    return sum / double(a.size());
+}
+
+double MeanOfRows(const std::string &grey, int width, int first, int count)
+{
+    double sum = 0;
+    for (int r = first; r < first + count; ++r)
+        for (int c = 0; c < width; ++c) sum += uint8_t(grey[size_t(r * width + c)]);
+    return sum / (double(width) * count);
+}
+
+// 16-bit samples of a file, decoded and mixed to mono by ffmpeg.
+std::vector<int16_t> Samples(const std::string &file)
+{
+    const std::string raw = Capture("ffmpeg -nostdin -v error -i " + Quote(file) +
+                                    " -ac 1 -f s16le -acodec pcm_s16le - 2>/dev/null");
+    std::vector<int16_t> out(raw.size() / 2);
+    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    return out;
+}
+
+int Peak(const std::vector<int16_t> &samples, size_t from = 0, size_t to = SIZE_MAX)
+{
+    int peak = 0;
+    for (size_t i = from; i < std::min(to, samples.size()); ++i)
+        peak = std::max(peak, std::abs(int(samples[i])));
+    return peak;
+}
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// ---- The table of conversions ----------------------------------------------
+
+struct TStreamExpect {
+    std::string Type, Codec;
+    int Width = -1, Height = -1; // video
+    std::string Rate;            // video r_frame_rate
+    int SampleRate = -1, Channels = -1;
+    int FramesMin = -1, FramesMax = -1; // frames (packets for subtitles)
+    double DurationMin = -1, DurationMax = -1;
+};
+
+struct TConversion {
+    const char *Name;
+    std::vector<std::string> Args;
+    const char *Output; // made in the test's folder
+    std::vector<TStreamExpect> Streams;
+    // Further checks on the output (path), the folder and stderr.
+    std::function<void(const std::string &, const std::string &, const TRun &)> Check = nullptr;
+};
+
+TStreamExpect Video(const char *codec, int w, int h, const char *rate, int framesMin, int framesMax = 0)
+{
+    TStreamExpect e;
+    e.Type = "video";
+    e.Codec = codec;
+    e.Width = w;
+    e.Height = h;
+    e.Rate = rate;
+    e.FramesMin = framesMin;
+    e.FramesMax = framesMax ? framesMax : framesMin;
+    return e;
+}
+
+TStreamExpect Audio(const char *codec, int rate, int channels, double durationMin = -1,
+                    double durationMax = -1)
+{
+    TStreamExpect e;
+    e.Type = "audio";
+    e.Codec = codec;
+    e.SampleRate = rate;
+    e.Channels = channels;
+    e.DurationMin = durationMin;
+    e.DurationMax = durationMax;
+    return e;
+}
+
+TStreamExpect Subtitle(const char *codec, int packets)
+{
+    TStreamExpect e;
+    e.Type = "subtitle";
+    e.Codec = codec;
+    e.FramesMin = e.FramesMax = packets;
+    return e;
+}
+
+// The input fixture clip.mp4: 2 s, 160x120, 25 fps (50 pictures), AAC
+// stereo 44,100 Hz. Frame counts after a rate change follow video sync: at
+// 10 fps 29 of the 50 pictures are dropped (21 frames), at 50 fps 48 are
+// duplicated (98 frames).
+const std::vector<TConversion> Conversions = {
+    {"DefaultMp4",
+     {"-i", "@clip.mp4", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50), Audio("aac", 44100, 2, 1.95, 2.1)}},
+    {"ExplicitCodecsAndBitRates",
+     {"-i", "@clip.mp4", "-vcodec", "mpeg4", "-b", "200000", "-acodec", "libmp3lame", "-ab", "64000",
+      "out.avi"},
+     "out.avi",
+     {Video("mpeg4", 160, 120, "25/1", 50), Audio("mp3", 44100, 2)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const TProbe p = Probe(out);
+         EXPECT_EQ(Number(p.OfType("audio")[0], "bit_rate"), 64000);
+         // 2 s at 200 kbit/s of video and 64 kbit/s of audio: about 66 kB.
+         const auto size = std::filesystem::file_size(out);
+         EXPECT_TRUE(size > 35000 && size < 130000) << size;
+     }},
+    {"ScaleAndLowerRateDropsPictures",
+     {"-i", "@clip.mp4", "-s", "80x60", "-r", "10", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 80, 60, "10/1", 21), Audio("aac", 44100, 2)}},
+    {"HigherRateDuplicatesPictures",
+     {"-i", "@clip.mp4", "-r", "50", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "50/1", 98)}},
+    {"Crop",
+     {"-i", "@clip.mp4", "-croptop", "20", "-cropbottom", "20", "-cropleft", "40", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 120, 80, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         EXPECT_LT(MeanDifference(FirstPictureGrey(out),
+                                  FirstPictureGrey(MediaFixture("clip.mp4"), "crop=120:80:40:20")),
+                   6.0);
+     }},
+    {"ScaleWithPadsPaintsBlackBands",
+     {"-i", "@clip.mp4", "-s", "160x100", "-padtop", "10", "-padbottom", "10", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const std::string grey = FirstPictureGrey(out);
+         ASSERT_EQ(grey.size(), 160u * 120u);
+         EXPECT_LT(MeanOfRows(grey, 160, 0, 8), 20.0) << "top band";
+         EXPECT_LT(MeanOfRows(grey, 160, 112, 8), 20.0) << "bottom band";
+         EXPECT_GT(MeanOfRows(grey, 160, 20, 80), 40.0) << "the picture";
+     }},
+    {"VideoFilterHflip",
+     {"-i", "@clip.mp4", "-vfilters", "hflip", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const std::string source = MediaFixture("clip.mp4");
+         EXPECT_LT(MeanDifference(FirstPictureGrey(out), FirstPictureGrey(source, "hflip")), 6.0);
+         EXPECT_GT(MeanDifference(FirstPictureGrey(out), FirstPictureGrey(source)), 20.0) << "not flipped";
+     }},
+    {"AudioOnly", {"-i", "@clip.mp4", "-vn", "out.m4a"}, "out.m4a", {Audio("aac", 44100, 2, 1.95, 2.1)}},
+    {"StreamCopyVideo",
+     {"-i", "@clip.mp4", "-vcodec", "copy", "-an", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50)}},
+    {"StreamCopyBoth",
+     {"-i", "@clip.mp4", "-vcodec", "copy", "-acodec", "copy", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50), Audio("aac", 44100, 2)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         EXPECT_EQ(Number(Probe(out).OfType("audio")[0], "nb_read_packets"),
+                   Number(Probe(MediaFixture("clip.mp4")).OfType("audio")[0], "nb_read_packets"));
+     }},
+    {"StartAndDuration",
+     {"-i", "@clip.mp4", "-ss", "0.5", "-t", "1", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 25, 28), Audio("aac", 44100, 2, 0.95, 1.15)}},
+    {"VideoFrameLimit",
+     {"-i", "@clip.mp4", "-vframes", "10", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 10), Audio("aac", 44100, 2, 0.3, 0.5)}},
+    {"AudioRateAndChannels",
+     {"-i", "@clip.mp4", "-ar", "22050", "-ac", "1", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50), Audio("aac", 22050, 1, 1.95, 2.1)}},
+    {"VolumeDoublesTheLevel",
+     {"-i", "@tone.wav", "-vol", "512", "out.wav"},
+     "out.wav",
+     {Audio("pcm_s16le", 44100, 2, 0.99, 1.01)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const int before = Peak(Samples(MediaFixture("tone.wav"))), after = Peak(Samples(out));
+         ASSERT_GT(before, 1000);
+         EXPECT_NEAR(double(after) / before, 2.0, 0.01);
+     }},
+    {"Aspect",
+     {"-i", "@clip.mp4", "-aspect", "16:9", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         EXPECT_EQ(Probe(out).OfType("video")[0].at("display_aspect_ratio"), "16:9");
+     }},
+    {"TwoInputsWithMaps",
+     {"-i", "@clip.mp4", "-i", "@tone.wav", "-map", "0.0", "-map", "1.0", "out.mp4"},
+     "out.mp4",
+     // The audio is the 1 s tone of the second input.
+     {Video("h264", 160, 120, "25/1", 50), Audio("aac", 44100, 2, 0.95, 1.1)}},
+    {"FileSizeLimit",
+     {"-i", "@clip.mp4", "-vcodec", "mpeg4", "-qscale", "1", "-fs", "60000", "out.avi"},
+     "out.avi",
+     {},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const TProbe p = Probe(out);
+         ASSERT_EQ(p.OfType("video").size(), 1u);
+         const int frames = Number(p.OfType("video")[0], "nb_read_frames");
+         EXPECT_TRUE(frames > 0 && frames < 50) << frames;
+         EXPECT_LT(std::filesystem::file_size(out), 60000u + 40000u);
+     }},
+    {"AsyncFillsALateAudioStartWithSilence",
+     {"-i", "@late-audio.mkv", "-async", "1", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50), Audio("aac", 44100, 1, 1.95, 2.1)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const std::vector<int16_t> s = Samples(out);
+         EXPECT_LT(Peak(s, 2205, 17640), 50) << "silence from 0.05 to 0.4 s";
+         EXPECT_GT(Peak(s, 26460, 44100), 2000) << "the tone from 0.6 s";
+     }},
+    {"WithoutAsyncTheAudioStartsAtOnce",
+     {"-i", "@late-audio.mkv", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50), Audio("aac", 44100, 1, 1.45, 1.6)}},
+    {"TargetPalVcd",
+     {"-i", "@clip.mp4", "-target", "pal-vcd", "out.mpg"},
+     "out.mpg",
+     {Video("mpeg1video", 352, 288, "25/1", 50), Audio("mp2", 44100, 2)}},
+    {"TargetNtscDvd",
+     {"-i", "@clip.mp4", "-target", "ntsc-dvd", "out.vob"},
+     "out.vob",
+     {Video("mpeg2video", 720, 480, "30000/1001", 59, 61), Audio("ac3", 48000, 2)}},
+    {"NewAudioAddsAStream",
+     {"-i", "@clip.mp4", "out.mkv", "-acodec", "libmp3lame", "-newaudio"},
+     "out.mkv",
+     {Video("h264", 160, 120, "25/1", 50), Audio("vorbis", 44100, 2), Audio("mp3", 44100, 2)}},
+    {"SubtitleCopyInMatroska",
+     {"-i", "@subtitles.mkv", "-vcodec", "copy", "-scodec", "copy", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50), Subtitle("subrip", 2)}},
+    {"SubtitleTranscodingInMatroska",
+     {"-i", "@subtitles.mkv", "-vcodec", "copy", "-scodec", "ass", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50), Subtitle("ass", 2)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         const std::string srt =
+             Capture("ffmpeg -nostdin -v error -i " + Quote(out) + " -map 0:s -f srt - 2>/dev/null");
+         EXPECT_TRUE(Contains(srt, "00:00:00,200 --> 00:00:00,900\nHello")) << srt;
+         EXPECT_TRUE(Contains(srt, "00:00:01,000 --> 00:00:01,800\nWorld")) << srt;
+     }},
+    {"TimeStampJumpIsNotFilled",
+     {"-i", "@jump.mkv", "out.mp4"},
+     "out.mp4",
+     // An hour between two pictures stays a jump: no 90,000 duplicates.
+     {Video("h264", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &run) {
+         EXPECT_TRUE(Contains(run.Err, "Time stamp jump of 3600.000 s in stream #0.0 is not filled"))
+             << run.Err;
+         EXPECT_LT(Probe(out).Duration, 2.5);
+     }},
+};
+
+void PrintTo(const TConversion &c, std::ostream *os) { *os << c.Name; }
+
+class Conversion : public ::testing::TestWithParam<TConversion> {};
+
+TEST_P(Conversion, OutputDecodesAsExpected)
+{
+    const TConversion &c = GetParam();
+    TTempFolder folder;
+    const TRun run = RunCli(folder.Path(), c.Args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string out = folder.File(c.Output);
+    TProbe probe = Probe(out);
+    // Data streams (the DVD muxer's navigation packets) are the muxer's own.
+    std::erase_if(probe.Streams, [](const auto &s) { return s.at("codec_type") == "data"; });
+    if (!c.Streams.empty()) {
+        ASSERT_EQ(probe.Streams.size(), c.Streams.size()) << run.Err;
+        for (size_t i = 0; i < c.Streams.size(); ++i) {
+            const TStreamExpect &e = c.Streams[i];
+            const auto &s = probe.Streams[i];
+            SCOPED_TRACE("stream " + std::to_string(i));
+            EXPECT_EQ(s.at("codec_type"), e.Type);
+            EXPECT_EQ(s.at("codec_name"), e.Codec);
+            if (e.Width >= 0) {
+                EXPECT_EQ(Number(s, "width"), e.Width);
+            }
+            if (e.Height >= 0) {
+                EXPECT_EQ(Number(s, "height"), e.Height);
+            }
+            if (!e.Rate.empty()) {
+                EXPECT_EQ(s.at("r_frame_rate"), e.Rate);
+            }
+            if (e.SampleRate >= 0) {
+                EXPECT_EQ(Number(s, "sample_rate"), e.SampleRate);
+            }
+            if (e.Channels >= 0) {
+                EXPECT_EQ(Number(s, "channels"), e.Channels);
+            }
+            if (e.FramesMin >= 0) {
+                const int frames = Number(s, e.Type == "subtitle" ? "nb_read_packets" : "nb_read_frames");
+                EXPECT_GE(frames, e.FramesMin);
+                EXPECT_LE(frames, e.FramesMax);
+            }
+            if (e.DurationMin >= 0) {
+                // Matroska keeps no stream durations: the file's stands in.
+                double d = Real(s, "duration");
+                if (d < 0) d = probe.Duration;
+                EXPECT_GE(d, e.DurationMin);
+                EXPECT_LE(d, e.DurationMax);
+            }
+        }
+    }
+    if (c.Check) c.Check(out, folder.Path(), run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, Conversion, ::testing::ValuesIn(Conversions),
+                         [](const ::testing::TestParamInfo<TConversion> &info) { return info.param.Name; });
+
+// ---- Failures that end a job cleanly ----------------------------------------
+
+TEST(Transcode, AMapOfTheWrongTypeFailsAndLeavesNoEmptyOutput)
+{
+    TTempFolder folder;
+    const TRun run = RunCli(folder.Path(), {"-i", "@clip.mp4", "-map", "0.1", "-map", "0.1", "out.mp4"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(Contains(run.Err, "Error: Codec type mismatch for mapping #0.1 -> #0.0")) << run.Err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("out.mp4"))) << "the 0-byte output is deleted";
+}
+
+TEST(Transcode, WritingToAFullDeviceEndsWithTheWriteMessage)
+{
+    TTempFolder folder;
+    const TRun run = RunCli(folder.Path(), {"-i", "@clip.mp4", "-f", "avi", "/dev/full"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(Contains(run.Err, "Error: av_write_trailer(): ") ||
+                Contains(run.Err, "Error: av_interleaved_write_frame(): "))
+        << run.Err;
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device is not deleted";
+}
+
+TEST(Transcode, TwoPassEncoding)
+{
+    TTempFolder folder;
+    const std::string log = folder.File("stats");
+    const TRun first = RunCli(folder.Path(), {"-i", "@clip.mp4", "-vcodec", "mpeg4", "-b", "150000", "-pass",
+                                              "1", "-passlogfile", log, "-an", "pass1.avi"});
+    ASSERT_EQ(first.Status, 0) << first.Err;
+    ASSERT_TRUE(std::filesystem::exists(log + "-0.log"));
+    EXPECT_GT(std::filesystem::file_size(log + "-0.log"), 1000u);
+
+    const TRun second = RunCli(folder.Path(), {"-i", "@clip.mp4", "-vcodec", "mpeg4", "-b", "150000", "-pass",
+                                               "2", "-passlogfile", log, "-an", "pass2.avi"});
+    ASSERT_EQ(second.Status, 0) << second.Err;
+    const TProbe p = Probe(folder.File("pass2.avi"));
+    ASSERT_EQ(p.Streams.size(), 1u);
+    EXPECT_EQ(Number(p.Streams[0], "nb_read_frames"), 50);
+    // 2 s at 150 kbit/s: about 37 kB.
+    const auto size = std::filesystem::file_size(folder.File("pass2.avi"));
+    EXPECT_TRUE(size > 19000 && size < 75000) << size;
+
+    const TRun missing = RunCli(folder.Path(), {"-i", "@clip.mp4", "-vcodec", "mpeg4", "-pass", "2",
+                                                "-passlogfile", folder.File("none"), "-an", "pass2b.avi"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_TRUE(
+        Contains(missing.Err, "Cannot read log file " + folder.File("none") + "-0.log for pass-2 encoding"))
+        << missing.Err;
+}
+
+TEST(Transcode, DamagedInputsEndWithoutCrashOrHangAndStayUnchanged)
+{
+    TTempFolder folder;
+    const std::string original = ReadFile(MediaFixture("late-audio.mkv"));
+    // Truncated in the middle, and with a run of garbage over the middle.
+    WriteFile(folder.File("truncated.mkv"), original.substr(0, original.size() / 2));
+    std::string garbage = original;
+    for (size_t i = garbage.size() / 3; i < garbage.size() / 3 + 20000; ++i) garbage[i] = char(i * 7919 >> 3);
+    WriteFile(folder.File("garbage.mkv"), garbage);
+    WriteFile(folder.File("text.avi"), "this is not a video file at all\n");
+    for (const char *name : {"truncated.mkv", "garbage.mkv", "text.avi"}) {
+        SCOPED_TRACE(name);
+        const std::string before = ReadFile(folder.File(name));
+        const TRun run = RunCli(folder.Path(), {"-i", folder.File(name), "out.mp4"});
+        EXPECT_TRUE(run.Status == 0 || run.Status == 1) << run.Status << run.Err;
+        if (run.Status == 1) {
+            EXPECT_TRUE(Contains(run.Err, "Error: ")) << run.Err;
+        }
+        if (run.Status == 0) {
+            const TProbe p = Probe(folder.File("out.mp4"));
+            EXPECT_FALSE(p.Streams.empty());
+        }
+        EXPECT_EQ(ReadFile(folder.File(name)), before) << "the input is never written";
+        std::filesystem::remove(folder.File("out.mp4"));
+    }
+}
+
+// ---- Run control through the engine ------------------------------------------
+
+class TranscodeRun : public EngineTest {
+protected:
+    // Opens clip.mp4 and an MP4 output in the folder; "re" paces the run at
+    // the input's own rate (2 s) so that it can be stopped or paused.
+    void Prepare(const std::string &output, bool paced)
+    {
+        if (paced) Engine.SetOption("re", "1");
+        ASSERT_TRUE(Engine.OpenInput(MyUtils::Utf8ToUtf16(MediaFixture("clip.mp4")))) << Engine.LastError;
+        ASSERT_GE(Engine.OpenOutput(MyUtils::Utf8ToUtf16(output)), 1) << Engine.LastError;
+        Engine.ProgressInterval = 0;
+        Engine.ProgressHandler = [this](TCustomFFmpeg &, int32_t frame, int32_t, int32_t ms, float, float,
+                                        int64_t size, int32_t total) {
+            std::lock_guard<std::mutex> lock(Lock);
+            Reports.push_back({frame, ms, size, total});
+        };
+    }
+    struct TReport {
+        int32_t Frame, Ms;
+        int64_t Size;
+        int32_t Total;
+    };
+    std::vector<TReport> ReportsSoFar()
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        return Reports;
+    }
+    bool WaitFor(const std::function<bool()> &condition)
+    {
+        for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(10ms);
+        return condition();
+    }
+    std::vector<TReport> Reports;
+};
+
+TEST_F(TranscodeRun, ProgressRisesAndTheSummaryArrives)
+{
+    TTempFolder folder;
+    Prepare(folder.File("out.mp4"), false);
+    Engine.Start(false);
+    ASSERT_TRUE(Engine.Finished) << Engine.TerminateMessage;
+    EXPECT_FALSE(Engine.HasError);
+    const std::vector<TReport> r = ReportsSoFar();
+    ASSERT_GE(r.size(), 3u);
+    for (size_t i = 1; i < r.size(); ++i) {
+        EXPECT_GE(r[i].Frame, r[i - 1].Frame);
+        EXPECT_GE(r[i].Ms, r[i - 1].Ms);
+        EXPECT_GE(r[i].Size, r[i - 1].Size);
+    }
+    EXPECT_EQ(r.back().Frame, 50);
+    EXPECT_GT(r.back().Ms, 1800);
+    EXPECT_EQ(r.back().Size, int64_t(std::filesystem::file_size(folder.File("out.mp4"))));
+    EXPECT_TRUE(r.back().Total >= 1990 && r.back().Total <= 2100) << r.back().Total;
+    bool summary = false, mapping = false;
+    for (const std::string &line : LogsAt(1)) {
+        summary |=
+            line.rfind("video:", 0) == 0 && Contains(line, " audio:") && Contains(line, "muxing overhead");
+        mapping |= line == "Stream mapping:";
+    }
+    EXPECT_TRUE(summary);
+    EXPECT_TRUE(mapping);
+}
+
+TEST_F(TranscodeRun, WithoutAHandlerTheStatusLineGoesToTheLog)
+{
+    TTempFolder folder;
+    Prepare(folder.File("out.mp4"), false);
+    Engine.ProgressHandler = nullptr;
+    Engine.SetVerbose(2);
+    Engine.Start(false);
+    ASSERT_TRUE(Engine.Finished) << Engine.TerminateMessage;
+    bool status = false;
+    for (const std::string &line : LogsAt(1))
+        status |= line.rfind("frame=   50 fps=", 0) == 0 && Contains(line, "Lsize=") &&
+                  Contains(line, " dup=0 drop=0");
+    EXPECT_TRUE(status);
+}
+
+TEST_F(TranscodeRun, StopMidRunWritesTheTrailer)
+{
+    TTempFolder folder;
+    const std::string out = folder.File("out.mp4");
+    Prepare(out, true);
+    TFFmpegThread *thread = Engine.Start(true);
+    ASSERT_NE(thread, nullptr);
+    thread->Start();
+    ASSERT_TRUE(WaitFor([&] { return !ReportsSoFar().empty() && ReportsSoFar().back().Frame >= 10; }));
+    Engine.Stop();
+    ASSERT_TRUE(WaitFor([&] { return TerminateCount() == 1; }));
+    EXPECT_FALSE(Engine.Finished);
+    EXPECT_FALSE(Engine.HasError) << Engine.TerminateMessage;
+    const TProbe p = Probe(out);
+    ASSERT_EQ(p.OfType("video").size(), 1u) << "the file has its trailer and decodes";
+    const int frames = Number(p.OfType("video")[0], "nb_read_frames");
+    EXPECT_TRUE(frames >= 10 && frames < 50) << frames;
+}
+
+TEST_F(TranscodeRun, NothingIsProcessedWhilePaused)
+{
+    TTempFolder folder;
+    const std::string out = folder.File("out.mp4");
+    Prepare(out, true);
+    TFFmpegThread *thread = Engine.Start(true);
+    ASSERT_NE(thread, nullptr);
+    thread->Start();
+    ASSERT_TRUE(WaitFor([&] { return !ReportsSoFar().empty() && ReportsSoFar().back().Frame >= 5; }));
+    Engine.Pause();
+    std::this_thread::sleep_for(100ms); // the packet in hand is finished
+    const size_t reports = ReportsSoFar().size();
+    const int32_t frame = ReportsSoFar().back().Frame;
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(ReportsSoFar().size(), reports);
+    EXPECT_EQ(ReportsSoFar().back().Frame, frame);
+    EXPECT_EQ(TerminateCount(), 0u);
+    Engine.Resume();
+    ASSERT_TRUE(WaitFor([&] { return TerminateCount() == 1; }));
+    EXPECT_TRUE(Engine.Finished) << Engine.TerminateMessage;
+    EXPECT_EQ(Number(Probe(out).OfType("video").at(0), "nb_read_frames"), 50);
+}
+
+} // namespace
