@@ -787,6 +787,21 @@ TEST_F(FilesTest, UnicodeNamesUnderTheCLocale)
     Engine.Reset();
     EXPECT_FALSE(Exists(output));
     EXPECT_TRUE(Exists(input));
+
+    // And the whole conversion, under the C locale.
+    std::setlocale(LC_ALL, "C");
+    Set({{"t", "1"}});
+    ASSERT_TRUE(Open(input)) << Engine.LastError;
+    ASSERT_EQ(Create(output), 1) << Engine.LastError;
+    Engine.Start(false);
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_FALSE(Engine.HasError) << Engine.TerminateMessage;
+    AVFormatContext *converted = nullptr;
+    ASSERT_EQ(lav::avformat_open_input(&converted, output.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(lav::avformat_find_stream_info(converted, nullptr), 0);
+    EXPECT_EQ(converted->nb_streams, 2u);
+    EXPECT_NEAR(double(converted->duration) / AV_TIME_BASE, 1.0, 0.2);
+    lav::avformat_close_input(&converted);
 }
 
 // Without the libraries in this process: the program loads its own.
