@@ -85,6 +85,12 @@ private:
     int FMaxRunning = 0;
 };
 
+std::vector<int32_t> Sorted(std::vector<int32_t> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
 class ComponentQueue : public ComponentTest {
 protected:
     void SetUp() override
@@ -150,12 +156,13 @@ TEST_F(ComponentQueue, ConcurrentRunStartsTwoAndEachEndStartsTheNext)
 
     Component.StartConvert(2);
     ASSERT_TRUE(Gate.WaitStarted(2));
-    EXPECT_EQ(Gate.Order(), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(Sorted(Gate.Order()), (std::vector<int32_t>{0, 1}));
     for (int n = 2; n < 5; ++n) EXPECT_EQ(Component.Tasks().Item(n)->ThreadID, 0u) << n;
     Gate.Open();
     ASSERT_TRUE(Events.WaitForRunEnd());
 
-    EXPECT_EQ(Gate.Order(), (std::vector<int32_t>{0, 1, 2, 3, 4}));
+    // Tasks running side by side reach their first picture in any order.
+    EXPECT_EQ(Sorted(Gate.Order()), (std::vector<int32_t>{0, 1, 2, 3, 4}));
     EXPECT_LE(Gate.MaxRunning(), 2);
     for (int n = 2; n < 5; ++n) EXPECT_GE(Gate.EndsBefore(n), n - 1) << n;
 
@@ -221,7 +228,7 @@ TEST_F(ComponentQueue, StopConvertEndsRunningTasksAndReportsTheOthers)
     Gate.Open();
     ASSERT_TRUE(Events.WaitForRunEnd());
 
-    EXPECT_EQ(Gate.Order(), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(Sorted(Gate.Order()), (std::vector<int32_t>{0, 1}));
     std::vector<int32_t> indexes = TerminateIndexes();
     ASSERT_EQ(indexes.size(), 5u);
     std::sort(indexes.begin(), indexes.end() - 1);
