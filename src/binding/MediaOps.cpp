@@ -166,6 +166,8 @@ bool PictureToBitmap(TBitmapConverter &converter, const uint8_t *const data[4], 
         converter.CurrentData = data;
         converter.CurrentLinesize = linesize;
     } else {
+        // The scaler aborts the process on a format it cannot read.
+        if (sourceFormat < 0 || !lav::sws_isSupportedInput(sourceFormat)) return false;
         int size = lav::av_image_get_buffer_size(converter.TargetPixelFormat, width, height, 1);
         if (size <= 0) return false;
         if (!converter.Buffer || converter.BufferSize < size) {

@@ -153,6 +153,9 @@ TEST(PictureToBitmap, ConvertsYuvAndCopiesBgrAsItIs)
     ASSERT_TRUE(PictureToBitmap(converter, yuv, yuvLines, AV_PIX_FMT_YUV420P, h / 2, w / 2));
     EXPECT_EQ(converter.Bitmap->Width(), w / 2);
     EXPECT_FALSE(PictureToBitmap(converter, yuv, yuvLines, AV_PIX_FMT_YUV420P, 0, w));
+    // Formats the scaler cannot read are refused, never handed to it.
+    EXPECT_FALSE(PictureToBitmap(converter, yuv, yuvLines, AV_PIX_FMT_NONE, h, w));
+    EXPECT_FALSE(PictureToBitmap(converter, yuv, yuvLines, AV_PIX_FMT_VAAPI, h, w));
 
     ResetBitmapConverter(converter);
     EXPECT_FALSE(converter.Bitmap);
