@@ -541,10 +541,11 @@ class TranscodeRun : public EngineTest {
 protected:
     // Opens clip.mp4 and an MP4 output in the folder; "re" paces the run at
     // the input's own rate (2 s) so that it can be stopped or paused.
-    void Prepare(const std::string &output, bool paced)
+    void Prepare(const std::string &output, bool paced, const std::string &videoCodec = "")
     {
         if (paced) Engine.SetOption("re", "1");
         ASSERT_TRUE(Engine.OpenInput(MyUtils::Utf8ToUtf16(MediaFixture("clip.mp4")))) << Engine.LastError;
+        if (!videoCodec.empty()) Engine.SetOption("vcodec", videoCodec);
         ASSERT_GE(Engine.OpenOutput(MyUtils::Utf8ToUtf16(output)), 1) << Engine.LastError;
         Engine.ProgressInterval = 0;
         Engine.ProgressHandler = [this](TCustomFFmpeg &, int32_t frame, int32_t, int32_t ms, float, float,
@@ -612,6 +613,27 @@ TEST_F(TranscodeRun, WithoutAHandlerTheStatusLineGoesToTheLog)
         status |= line.rfind("frame=   50 fps=", 0) == 0 && Contains(line, "Lsize=") &&
                   Contains(line, " dup=0 drop=0");
     EXPECT_TRUE(status);
+}
+
+TEST_F(TranscodeRun, EncodedPicturesReachThePreview)
+{
+    TTempFolder folder;
+    Prepare(folder.File("out.mp4"), false, "mpeg4");
+    Engine.SetPreviewFlags(PreviewToBitmap);
+    Engine.PreviewInterval = 0;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<int64_t> times;
+    Engine.PreviewBitmapHandler = [&](TCustomFFmpeg &, TBitmap &bitmap, int64_t pts, int32_t) {
+        sizes.emplace_back(bitmap.Width(), bitmap.Height());
+        times.push_back(pts);
+    };
+    Engine.Start(false);
+    ASSERT_TRUE(Engine.Finished) << Engine.TerminateMessage;
+    // Every picture, as this encoder gives each its packet at once.
+    EXPECT_EQ(sizes.size(), 50u);
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(sizes.front(), std::make_pair(160, 120));
+    for (int64_t t : times) EXPECT_TRUE(t >= 0 && t < 2100000) << t;
 }
 
 TEST_F(TranscodeRun, StopMidRunWritesTheTrailer)
