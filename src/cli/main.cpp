@@ -24,10 +24,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "ArgumentReader.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "MyUtils.h"
@@ -199,13 +199,6 @@ void PrintUsage()
     }
 }
 
-// Options that take no value on the command line.
-const std::set<std::string> NoValueOptions = {
-    "y",      "vn",          "an",   "sn",        "copyts",   "shortest",  "intra",
-    "sameq",  "deinterlace", "psnr", "vstats",    "newvideo", "newaudio",  "newsubtitle",
-    "re",     "dump",        "hex",  "benchmark", "isync",    "force_fps", "qphist",
-    "xerror", "loop_input",  "h",    "version",   "formats",  "L"};
-
 std::mutex OutputLock;
 // A status line is on the terminal without its line end (guarded by OutputLock).
 bool StatusShown = false;
@@ -267,56 +260,6 @@ void ShowProgress(const std::string &engineLine, bool final, int32_t currentMs, 
     } else {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
-}
-
-// Runs one step of the reading; false, with the message on stderr, when it
-// reports failure (the reason is in LastError) or raises.
-template <typename TStep> bool Accepted(TStep step, TCustomFFmpeg &engine)
-{
-    try {
-        if (step()) return true;
-        ErrorLine(engine.LastError);
-    } catch (const std::exception &e) {
-        ErrorLine(e.what());
-    }
-    return false;
-}
-
-// Feeds the arguments to the engine; false (with the message on stderr) at
-// the first refusal.
-bool ReadArguments(TCustomFFmpeg &engine, int argc, char **argv, std::vector<std::string> &outputs)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.size() < 2 || arg[0] != '-') {
-            if (!Accepted([&] { return engine.OpenOutput(MyUtils::NarrowToWide(arg)) >= 0; }, engine))
-                return false;
-            outputs.push_back(arg);
-            continue;
-        }
-        const std::string name = arg.substr(1);
-        std::string value = "1";
-        if (!NoValueOptions.count(name)) {
-            if (i + 1 >= argc) {
-                ErrorLine("Missing argument for option '" + name + "'");
-                return false;
-            }
-            value = argv[++i];
-        }
-        if (name == "i") {
-            if (!Accepted([&] { return engine.OpenInput(MyUtils::NarrowToWide(value)); }, engine))
-                return false;
-            continue;
-        }
-        if (!Accepted(
-                [&] {
-                    engine.SetOption(name, value);
-                    return true;
-                },
-                engine))
-            return false;
-    }
-    return true;
 }
 
 // Runs the job on the engine's worker thread and waits for its end; the first
@@ -410,9 +353,12 @@ int main(int argc, char **argv)
             LogLine(level, message);
         };
         std::vector<std::string> outputs;
-        if (ReadArguments(engine, argc, argv, outputs)) {
+        std::string error;
+        if (ReadArguments(argc, argv, EngineSteps(engine, outputs), error)) {
             status = RunJob(engine);
             PrintOutputs(outputs);
+        } else {
+            ErrorLine(error);
         }
     }
     loader.UnloadLibraries(RequiredLibraries);
