@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -269,17 +268,18 @@ int RunJob(TCustomFFmpeg &engine)
     sigset_t interrupt;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
-    // Blocked here, and so in every thread started from now on; the signal is
-    // taken below with sigtimedwait.
+    sigaddset(&interrupt, SIGUSR1);
+    // Blocked here, and so in every thread started from now on; both are
+    // taken below with sigtimedwait. SIGUSR1 says that the job has ended.
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
 
     std::mutex lock;
-    std::condition_variable ended;
     bool done = false;
+    const pthread_t waiter = pthread_self();
     engine.TerminateHandler = [&](TCustomFFmpeg &) {
         std::lock_guard<std::mutex> guard(lock);
         done = true;
-        ended.notify_all();
+        pthread_kill(waiter, SIGUSR1);
     };
     const auto started = std::chrono::steady_clock::now();
     engine.ProgressHandler = [started](TCustomFFmpeg &sender, int32_t, int32_t, int32_t currentMs, float,
@@ -297,7 +297,7 @@ int RunJob(TCustomFFmpeg &engine)
             std::unique_lock<std::mutex> guard(lock);
             if (done) break;
         }
-        timespec wait{0, 100 * 1000 * 1000};
+        timespec wait{1, 0};
         if (sigtimedwait(&interrupt, nullptr, &wait) == SIGINT) {
             if (interrupted) _exit(130);
             interrupted = true;
