@@ -60,7 +60,8 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
     int samples = frame->nb_samples;
     if (inChannels <= 0 || inChannels > MaxPlanes || inRate <= 0 || encRate <= 0 || samples <= 0) return;
 
-    if (encChannels != inChannels) ost.AudioResample = 1;
+    // A channel count (or, mid-stream, a rate) of its own needs the resampler.
+    if (encChannels != inChannels || encRate != inRate) ost.AudioResample = 1;
 
     // One context does rate, channel and format conversion.
     const int32_t pair = int32_t(encFormat) + int32_t(AV_SAMPLE_FMT_NB) * int32_t(inFormat);

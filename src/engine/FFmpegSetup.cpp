@@ -539,18 +539,29 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStreamState &ost)
         if (!filter) continue;
         AVBSFContext *context = nullptr;
         if (lav::av_bsf_alloc(filter, &context) < 0) throw FFmpegException("av_malloc fail");
-        ost.Filters.push_back(context);
-        ost.FilterOutputs.push_back(lav::av_packet_alloc());
-        if (!ost.FilterOutputs.back()) throw FFmpegException("av_malloc fail");
-        if (lav::avcodec_parameters_copy(context->par_in, par) < 0) throw FFmpegException("av_malloc fail");
+        int result = lav::avcodec_parameters_copy(context->par_in, par);
+        if (result < 0) {
+            lav::av_bsf_free(&context);
+            throw FFmpegException("av_malloc fail");
+        }
         context->time_base_in = timeBase;
-        const int result = lav::av_bsf_init(context);
-        if (result < 0)
-            throw FFmpegException(OpenErrorText(
+        result = lav::av_bsf_init(context);
+        if (result < 0) {
+            // A filter that cannot take this stream is left out of its chain,
+            // as a filter failure is (fatal only with "xerror").
+            lav::av_bsf_free(&context);
+            const std::string message = OpenErrorText(
                 FormatText("%s failed for stream %d, codec %s", filter->name, ost.StreamIndex,
                            ost.EncodingNeeded && ost.Encoder && ost.Encoder->codec ? ost.Encoder->codec->name
                                                                                    : "copy"),
-                result));
+                result);
+            if (ExitOnError) throw FFmpegException(message);
+            Log(0, message);
+            continue;
+        }
+        ost.Filters.push_back(context);
+        ost.FilterOutputs.push_back(lav::av_packet_alloc());
+        if (!ost.FilterOutputs.back()) throw FFmpegException("av_malloc fail");
         par = context->par_out;
         timeBase = context->time_base_out;
     }

@@ -304,6 +304,18 @@ const std::vector<TConversion> Conversions = {
          EXPECT_EQ(Number(Probe(out).OfType("audio")[0], "nb_read_packets"),
                    Number(Probe(MediaFixture("clip.mp4")).OfType("audio")[0], "nb_read_packets"));
      }},
+    {"StreamCopyThroughTwoBitstreamFilters",
+     {"-i", "@clip.mp4", "-vcodec", "copy", "-an", "-vbsf", "dump_extra", "-vbsf", "mpeg4_unpack_bframes",
+      "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50)}},
+    {"BitstreamFilterThatCannotTakeTheStreamIsLeftOut",
+     {"-i", "@clip.mp4", "-vcodec", "copy", "-an", "-vbsf", "h264_mp4toannexb", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50)},
+     [](const std::string &, const std::string &, const TRun &run) {
+         EXPECT_TRUE(Contains(run.Err, "h264_mp4toannexb failed for stream 0, codec copy: ")) << run.Err;
+     }},
     {"StartAndDuration",
      {"-i", "@clip.mp4", "-ss", "0.5", "-t", "1", "out.mp4"},
      "out.mp4",
