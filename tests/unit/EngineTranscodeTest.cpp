@@ -470,13 +470,53 @@ INSTANTIATE_TEST_SUITE_P(Engine, Conversion, ::testing::ValuesIn(Conversions),
 
 // ---- Failures that end a job cleanly ----------------------------------------
 
-TEST(Transcode, AMapOfTheWrongTypeFailsAndLeavesNoEmptyOutput)
+struct TRefusal {
+    const char *Name;
+    std::vector<std::string> Args; // the output is out.mp4
+    const char *Message;
+};
+
+void PrintTo(const TRefusal &r, std::ostream *os) { *os << r.Name; }
+
+const std::vector<TRefusal> Refusals = {
+    {"MapOfTheWrongType",
+     {"-i", "@clip.mp4", "-map", "0.1", "-map", "0.1", "out.mp4"},
+     "Codec type mismatch for mapping #0.1 -> #0.0"},
+    {"MapCountDiffers",
+     {"-i", "@clip.mp4", "-map", "0.0", "out.mp4"},
+     "Number of stream maps must match number of output streams"},
+    {"MapOfAMissingStream",
+     {"-i", "@clip.mp4", "-map", "0.0", "-map", "0.7", "out.mp4"},
+     "Could not find input stream #0.7"},
+    {"CopiedAudioWithVolume",
+     {"-i", "@clip.mp4", "-acodec", "copy", "-vol", "512", "out.mp4"},
+     "-acodec copy and -vol are incompatible (frames are not decoded)"},
+    {"UnknownFilter", {"-i", "@clip.mp4", "-vfilters", "nosuchfilter", "out.mp4"}, "Error opening filters!"},
+};
+
+class Refusal : public ::testing::TestWithParam<TRefusal> {};
+
+TEST_P(Refusal, EndsWithItsMessageAndLeavesNoEmptyOutput)
 {
     TTempFolder folder;
-    const TRun run = RunCli(folder.Path(), {"-i", "@clip.mp4", "-map", "0.1", "-map", "0.1", "out.mp4"});
+    const TRun run = RunCli(folder.Path(), GetParam().Args);
     EXPECT_EQ(run.Status, 1);
-    EXPECT_TRUE(Contains(run.Err, "Error: Codec type mismatch for mapping #0.1 -> #0.0")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, std::string("Error: ") + GetParam().Message)) << run.Err;
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.mp4"))) << "the 0-byte output is deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, Refusal, ::testing::ValuesIn(Refusals),
+                         [](const ::testing::TestParamInfo<TRefusal> &info) { return info.param.Name; });
+
+TEST(Transcode, AllRtpOutputsLogTheirSdp)
+{
+    TTempFolder folder;
+    // One stream to a port of this machine; nothing needs to listen.
+    const TRun run = RunCli(
+        folder.Path(), {"-i", "@clip.mp4", "-an", "-vcodec", "mpeg4", "-f", "rtp", "rtp://127.0.0.1:23456"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "SDP: v=0\n") || Contains(run.Err, "SDP: v=0\r\n")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "m=video 23456 RTP/AVP 96")) << run.Err;
 }
 
 TEST(Transcode, WritingToAFullDeviceEndsWithTheWriteMessage)
