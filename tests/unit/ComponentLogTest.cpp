@@ -2,8 +2,6 @@
 // properties and the hand-over of preview bitmaps to the user-interface thread.
 #include <cinttypes>
 #include <cstdio>
-#include <deque>
-#include <future>
 
 #include "ComponentTestSupport.h"
 
@@ -167,52 +165,6 @@ TEST_F(ComponentLog, StartConvertWithoutTasksReportsNothing)
     Component.StartConvert(0);
     EXPECT_TRUE(Events.Terminates().empty());
 }
-
-// A stand-in for the host's user-interface thread: hand-overs wait in a
-// queue until the test thread runs them.
-class TUiQueue {
-public:
-    TUiDispatcher Dispatcher()
-    {
-        return [this](const std::function<void()> &call) {
-            std::promise<void> done;
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                FQueue.push_back([&] {
-                    call();
-                    done.set_value();
-                });
-            }
-            FChanged.notify_all();
-            done.get_future().wait();
-        };
-    }
-    // Runs one hand-over; false when none came within ten seconds.
-    bool RunOne()
-    {
-        std::function<void()> next;
-        {
-            std::unique_lock<std::mutex> lock(FLock);
-            if (!FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return !FQueue.empty(); }))
-                return false;
-            next = std::move(FQueue.front());
-            FQueue.pop_front();
-        }
-        next();
-        return true;
-    }
-    // Waits until a hand-over is queued.
-    bool WaitQueued()
-    {
-        std::unique_lock<std::mutex> lock(FLock);
-        return FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return !FQueue.empty(); });
-    }
-
-private:
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::deque<std::function<void()>> FQueue;
-};
 
 class ComponentPreview : public ComponentTest {
 protected:

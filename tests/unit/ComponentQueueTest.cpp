@@ -219,6 +219,90 @@ TEST_F(ComponentQueue, SynchronousRunReturnsAfterEveryEnd)
     EXPECT_EQ(TerminateIndexes(), (std::vector<int32_t>{0, 1, 2, -1, -1}));
 }
 
+TEST_F(ComponentQueue, ProgressAndBeforeHookCarryTheTaskIndex)
+{
+    AddTiny(0, false);
+    // Frame-hook modules with the before hook deciding on each picture.
+    ASSERT_EQ(Component.AddTask(U16(MediaFixture("tiny.mp4"))), 1) << Component.LastError();
+    TOutputOptions o;
+    o.VideoCodec = "mpeg4";
+    o.BeforeHook = true;
+    o.DurationMS = 300;
+    o.ExtOptions = std::string("vhook=") + VIDMORPH_HOOK_DIR + "/box.so";
+    ASSERT_TRUE(Component.SetOutput(1, U16(Output(1)), &o)) << Component.LastError();
+
+    std::vector<std::tuple<int32_t, int32_t, std::thread::id>> progress; // index, total, thread
+    std::vector<std::pair<int32_t, int64_t>> asked;                      // index, time
+    Component.OnProgress = [&](int32_t index, int32_t, int32_t, int32_t, float, float, int64_t,
+                               int32_t total) {
+        progress.emplace_back(index, total, std::this_thread::get_id());
+    };
+    Component.OnBeforeHook = [&](int32_t index, int64_t pts, THookAction &action) {
+        asked.emplace_back(index, pts);
+        action = haIgnore;
+    };
+    Component.StartConvert(0);
+    ASSERT_EQ(TerminateIndexes(), (std::vector<int32_t>{0, 1, -1}));
+
+    std::set<int32_t> reported;
+    for (const auto &[index, total, thread] : progress) {
+        reported.insert(index);
+        EXPECT_EQ(thread, std::this_thread::get_id());
+        if (index == 1) {
+            EXPECT_EQ(total, 300);
+        }
+    }
+    EXPECT_EQ(reported, (std::set<int32_t>{0, 1}));
+    ASSERT_FALSE(asked.empty());
+    for (size_t i = 0; i < asked.size(); ++i) {
+        EXPECT_EQ(asked[i].first, 1);
+        if (i > 0) {
+            EXPECT_GT(asked[i].second, asked[i - 1].second);
+        }
+    }
+}
+
+// Pictures go to the user-interface thread through the host's hand-over;
+// that thread may switch the previews off meanwhile without waiting for
+// the worker that is showing one.
+TEST_F(ComponentQueue, PreviewBitmapsReachTheUserInterfaceThread)
+{
+    ASSERT_EQ(Component.AddTask(U16(MediaFixture("colours.mp4"))), 0) << Component.LastError();
+    TOutputOptions o;
+    o.VideoCodec = "mpeg4";
+    o.DisableAudio = true;
+    ASSERT_TRUE(Component.SetOutput(0, U16(Output(0)), &o)) << Component.LastError();
+
+    TUiQueue ui;
+    Component.SetDispatcher(ui.Dispatcher());
+    std::vector<std::tuple<int32_t, int, int32_t, std::thread::id>> shown; // index, width, frame, thread
+    Component.OnPreviewBitmap = [&](int32_t index, TBitmap &bitmap, int32_t frameNumber, int64_t) {
+        shown.emplace_back(index, bitmap.Width(), frameNumber, std::this_thread::get_id());
+    };
+    Component.SetPreviewBitmap(true);
+    Component.StartConvert(1);
+
+    const auto deadline = std::chrono::steady_clock::now() + Patience;
+    bool switchedOff = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ui.RunOne(std::chrono::milliseconds(20)) && !switchedOff) {
+            Component.SetPreviewBitmap(false);
+            switchedOff = true;
+        }
+        const std::vector<int32_t> ends = TerminateIndexes();
+        if (!ends.empty() && ends.back() == -1) break;
+    }
+    ASSERT_EQ(TerminateIndexes(), (std::vector<int32_t>{0, -1}));
+    EXPECT_TRUE(Events.Terminates()[0].Finished);
+    ASSERT_FALSE(shown.empty());
+    for (const auto &[index, width, frame, thread] : shown) {
+        EXPECT_EQ(index, 0);
+        EXPECT_EQ(width, 160);
+        EXPECT_GT(frame, 0);
+        EXPECT_EQ(thread, std::this_thread::get_id());
+    }
+}
+
 TEST_F(ComponentQueue, StopConvertEndsRunningTasksAndReportsTheOthers)
 {
     for (int n = 0; n < 4; ++n) AddTiny(n, true);

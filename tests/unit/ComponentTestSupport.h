@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -95,6 +97,51 @@ private:
     std::condition_variable FChanged;
     std::vector<TLogRecord> FLogs;
     std::vector<TTerminateRecord> FTerminates;
+};
+
+// A stand-in for the host's user-interface thread: hand-overs wait in a
+// queue until the test thread runs them.
+class TUiQueue {
+public:
+    TUiDispatcher Dispatcher()
+    {
+        return [this](const std::function<void()> &call) {
+            std::promise<void> done;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                FQueue.push_back([&] {
+                    call();
+                    done.set_value();
+                });
+            }
+            FChanged.notify_all();
+            done.get_future().wait();
+        };
+    }
+    // Runs one hand-over; false when none came within `patience`.
+    bool RunOne(std::chrono::milliseconds patience = std::chrono::seconds(10))
+    {
+        std::function<void()> next;
+        {
+            std::unique_lock<std::mutex> lock(FLock);
+            if (!FChanged.wait_for(lock, patience, [this] { return !FQueue.empty(); })) return false;
+            next = std::move(FQueue.front());
+            FQueue.pop_front();
+        }
+        next();
+        return true;
+    }
+    // Waits until a hand-over is queued.
+    bool WaitQueued()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        return FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return !FQueue.empty(); });
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::deque<std::function<void()>> FQueue;
 };
 
 // A component with the libraries loaded through it.
