@@ -316,6 +316,11 @@ const std::vector<TConversion> Conversions = {
      [](const std::string &, const std::string &, const TRun &run) {
          EXPECT_TRUE(Contains(run.Err, "h264_mp4toannexb failed for stream 0, codec copy: ")) << run.Err;
      }},
+    {"ProgramIdSelectsItsStreams",
+     {"-programid", "2", "-i", "@programs.ts", "out.mp4"},
+     "out.mp4",
+     // Program 2 of the fixture: a 128x96 video (1 s) and a mono tone.
+     {Video("h264", 128, 96, "25/1", 25), Audio("aac", 44100, 1)}},
     {"StartAndDuration",
      {"-i", "@clip.mp4", "-ss", "0.5", "-t", "1", "out.mp4"},
      "out.mp4",
