@@ -496,6 +496,12 @@ const std::vector<TRefusal> Refusals = {
     {"CopiedAudioWithVolume",
      {"-i", "@clip.mp4", "-acodec", "copy", "-vol", "512", "out.mp4"},
      "-acodec copy and -vol are incompatible (frames are not decoded)"},
+    {"MetadataMapOfAMissingOutput",
+     {"-i", "@clip.mp4", "-map_meta_data", "3:0", "out.mp4"},
+     "Invalid output file index 3 map_meta_data(3,0)"},
+    {"MetadataMapOfAMissingInput",
+     {"-i", "@clip.mp4", "-map_meta_data", "0:5", "out.mp4"},
+     "Invalid input file index 5 map_meta_data(0,5)"},
     {"UnknownFilter", {"-i", "@clip.mp4", "-vfilters", "nosuchfilter", "out.mp4"}, "Error opening filters!"},
 };
 
