@@ -65,8 +65,9 @@ uint16_t *CopyMatrix(const std::array<uint16_t, 64> &matrix)
 // picture's width / height (3/4 when the size is unknown).
 AVRational SampleAspectRatio(float displayAspect, int width, int height)
 {
+    // Tested apart: the product of two large sizes overflows.
     const double ratio =
-        width * height != 0 ? double(displayAspect) * height / width : double(displayAspect) * 3 / 4;
+        width != 0 && height != 0 ? double(displayAspect) * height / width : double(displayAspect) * 3 / 4;
     return lav::av_d2q(ratio, 255);
 }
 
@@ -103,7 +104,7 @@ bool TCustomFFmpeg::ParseRcOverride(const std::string &text, std::vector<RcOverr
             o.quality_factor = 1.0f;
         } else {
             o.qscale = 0;
-            o.quality_factor = float(-q) / 100.0f;
+            o.quality_factor = float(-double(q) / 100.0); // -q overflows for the smallest int
         }
         overrides.push_back(o);
         const char *slash = std::strchr(p, '/');
