@@ -634,5 +634,6 @@ private:
     std::list<TInputStreamState *> OpenedDecoders;
     std::unique_ptr<TFFmpegThread> FWorkerThread;
     std::unique_ptr<TDoTerminateThread> FTerminateThread;
+    std::mutex FTerminateLock; // Stop's creation of FTerminateThread
     TPauseGate FPauseGate;
 };

@@ -216,8 +216,10 @@ void TCustomFFmpeg::Run()
 
 void TCustomFFmpeg::NotifyTerminated()
 {
-    Running = false;
+    // Terminated before Running falls: a Stop in between must not take the
+    // run for one that never started and notify it a second time.
     Terminated = true;
+    Running = false;
     WorkerThread = nullptr;
     if (TerminateHandler) TerminateHandler(*this);
 }
@@ -227,9 +229,13 @@ void TCustomFFmpeg::Stop()
     if (Running) {
         StopRequested = true;
         FPauseGate.Resume();
-    } else if (!Terminated && !FTerminateThread) {
-        FTerminateThread = std::make_unique<TDoTerminateThread>(this);
-        FTerminateThread->Start();
+    } else {
+        // Stops from several threads make one notification.
+        std::lock_guard<std::mutex> lock(FTerminateLock);
+        if (!Terminated && !FTerminateThread) {
+            FTerminateThread = std::make_unique<TDoTerminateThread>(this);
+            FTerminateThread->Start();
+        }
     }
 }
 
