@@ -39,7 +39,7 @@ test-asan: deps
 # The threading tests (CTest label tsan) under ThreadSanitizer; only their
 # executables are built.
 TSAN_BUILD ?= build-tsan
-TSAN_TARGETS ?= engine_tests component_tests
+TSAN_TARGETS ?= engine_tests component_tests hardening_tests
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SANITIZER_DIR)/tsan.supp
 
 test-tsan: deps
