@@ -1,4 +1,5 @@
 // The conversion component: tasks, their queue, run control and events.
+#include "ExceptionText.h"
 #include "ZUzidiDOR.h"
 
 #include <chrono>
@@ -8,16 +9,6 @@
 #include "FFmpegLoader.h"
 
 namespace {
-std::string ExceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
 
 TFFmpeg &Task(TCustomFFmpeg &sender) { return static_cast<TFFmpeg &>(sender); }
 } // namespace

@@ -5,29 +5,9 @@
 #include <cstring>
 #include <exception>
 
+#include "ExceptionText.h"
 #include "FFmpeg.h"
 #include "PictureOps.h"
-
-namespace {
-// The scaler aborts on a format it does not know at all, so a format is
-// offered to it only when it reads it.
-bool ConvertibleToBitmap(AVPixelFormat format)
-{
-    return format == AV_PIX_FMT_BGR24 || (format > AV_PIX_FMT_NONE && lav::sws_isSupportedInput(format) > 0);
-}
-
-// The message of the exception being handled.
-std::string ExceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-} // namespace
 
 void TCustomFFmpeg::PreProcessPicture(TInputStreamState &ist, TPicture &picture)
 {
@@ -107,8 +87,7 @@ void TCustomFFmpeg::CustomHookStep(TPicture &picture, AVCodecContext *decoder, i
     const int width = decoder->width, height = decoder->height;
     TBitmapConverter &converter = HookConverter;
 
-    bool stop = !ConvertibleToBitmap(format) ||
-                !PictureToBitmap(converter, picture.data, picture.linesize, format, height, width);
+    bool stop = !PictureToBitmap(converter, picture.data, picture.linesize, format, height, width);
     if (stop) Log(0, "Cannot initialize the toRGB conversion context");
 
     if (!stop) {

@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 
+#include "ExceptionText.h"
 #include "FFmpeg.h"
 #include "Previewer.h"
 
@@ -48,26 +49,6 @@ std::string FormatPTS(int64_t pts)
     return text;
 }
 
-namespace {
-// The scaler aborts on a format it does not know at all, so a format is
-// offered to it only when it reads it.
-bool ConvertibleToBitmap(AVPixelFormat format)
-{
-    return format == AV_PIX_FMT_BGR24 || (format > AV_PIX_FMT_NONE && lav::sws_isSupportedInput(format) > 0);
-}
-
-std::string ExceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-} // namespace
-
 void TCustomFFmpeg::PreviewPicture(const TPicture &picture, AVCodecContext *encoder, int64_t ptsUs)
 {
     if (!encoder) return;
@@ -86,8 +67,7 @@ void TCustomFFmpeg::PreviewPicture(const TPicture &picture, AVCodecContext *enco
     const uint8_t used = toBitmap ? PreviewToBitmap : PreviewToWindow;
 
     std::string failure;
-    bool ok = ConvertibleToBitmap(encoder->pix_fmt) &&
-              PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
+    bool ok = PictureToBitmap(Preview.Converter, picture.data, picture.linesize, encoder->pix_fmt,
                               encoder->height, encoder->width);
     if (!ok) failure = "Cannot initialize the toRGB conversion context";
 
