@@ -4,6 +4,7 @@
 // share: codec lookup by name, the private options offered to demuxers,
 // decoders, muxers and encoders, and the release of the per-stream tables.
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -242,8 +243,9 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
     if (FrameRate.num > 0 && FrameRate.den > 0)
         lav::av_dict_set(&parameters, "framerate",
                          (std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den)).c_str(), 0);
-    const int width = FrameWidth + PadLeft + PadRight, height = FrameHeight + PadTop + PadBottom;
-    if (width > 0 && height > 0)
+    const int64_t width = int64_t(FrameWidth) + PadLeft + PadRight;
+    const int64_t height = int64_t(FrameHeight) + PadTop + PadBottom;
+    if (width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX)
         lav::av_dict_set(&parameters, "video_size",
                          (std::to_string(width) + "x" + std::to_string(height)).c_str(), 0);
     if (FramePixFmt >= 0) {
@@ -334,7 +336,7 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
             FrameWidth = c->width;
             double aspect = st->sample_aspect_ratio.num ? RatioOf(st->sample_aspect_ratio)
                                                         : RatioOf(c->sample_aspect_ratio);
-            if (c->width * c->height != 0)
+            if (c->width != 0 && c->height != 0) // a damaged size's product may overflow
                 aspect = aspect != 0 ? aspect * c->width / c->height : double(c->width) / c->height;
             else if (aspect == 0)
                 aspect = 4.0 / 3.0;

@@ -4,6 +4,7 @@
 // metadata, the muxer's parameters and the file opened for writing. The
 // headers are written by the transcode.
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -166,6 +167,12 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *oc, int32_t fileIndex)
         if (!ParseRcOverride(VideoRcOverride, overrides)) {
             VideoCodecName.clear();
             throw FFmpegException("error parsing rc_override");
+        }
+        // A padded side that does not fit an int is no picture size.
+        if (int64_t(FrameWidth) + PadLeft + PadRight > INT_MAX ||
+            int64_t(FrameHeight) + PadTop + PadBottom > INT_MAX) {
+            VideoCodecName.clear();
+            throw FFmpegException("Incorrect frame size");
         }
     }
 
@@ -423,7 +430,7 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
 
     if (!VideoFilters.empty() && CropTop + CropBottom + CropLeft + CropRight != 0)
         return fail("Cannot enable crop options and filters at the same time.");
-    if (PadTop + PadBottom + PadLeft + PadRight != 0 && FiltersResize(VideoFilters))
+    if ((PadTop | PadBottom | PadLeft | PadRight) != 0 && FiltersResize(VideoFilters))
         return fail("Cannot enable pad options and the filters which resize frame at the same time. (crop, "
                     "rotate, scale, transpose, etc.)");
     UsingVideoFilters = !VideoFilters.empty();

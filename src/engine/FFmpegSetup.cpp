@@ -376,11 +376,15 @@ void TCustomFFmpeg::SetUpVideoTranscode(TOutputStreamState &ost, TInputStreamSta
         throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                          int(ist.Stream->codecpar->codec_id), ist.FileIndex,
                                          ist.StreamIndex));
-    ost.CropEnabled = (CropTop + CropBottom + CropLeft + CropRight) != 0;
-    ost.PadEnabled = (PadTop + PadBottom + PadLeft + PadRight) != 0;
-    ost.NeedsScaling = enc->width != dec->width - (CropLeft + CropRight) + (PadLeft + PadRight) ||
-                       enc->height != dec->height - (CropTop + CropBottom) + (PadTop + PadBottom) ||
-                       enc->pix_fmt != dec->pix_fmt;
+    // Crops and pads are never negative; sizes are summed wide, as a damaged
+    // input's size and large pads may not fit an int together.
+    ost.CropEnabled = (CropTop | CropBottom | CropLeft | CropRight) != 0;
+    ost.PadEnabled = (PadTop | PadBottom | PadLeft | PadRight) != 0;
+    ost.NeedsScaling =
+        enc->width != int64_t(dec->width) - (int64_t(CropLeft) + CropRight) + (int64_t(PadLeft) + PadRight) ||
+        enc->height !=
+            int64_t(dec->height) - (int64_t(CropTop) + CropBottom) + (int64_t(PadTop) + PadBottom) ||
+        enc->pix_fmt != dec->pix_fmt;
     if (ost.CropEnabled) {
         ost.TopBand = CropTop;
         ost.LeftBand = CropLeft;
