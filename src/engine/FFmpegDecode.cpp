@@ -85,7 +85,8 @@ void TCustomFFmpeg::EmulateRate(TInputStreamState &ist)
     const int64_t target = lav::av_rescale(ist.Pts, 1000000, 1000000);
     const int64_t elapsed = lav::av_gettime() - ist.Start;
     // A time stamp jump beyond the threshold is not waited for.
-    if (target - elapsed > 1000 && target - elapsed <= int64_t(double(DtsDeltaThreshold) * 1000000.0))
+    if (target - elapsed > 1000 &&
+        target - elapsed <= SaturatedCast<int64_t>(double(DtsDeltaThreshold) * 1000000.0))
         lav::av_usleep(unsigned((target - elapsed) / 1000 * 1000));
 }
 

@@ -117,7 +117,7 @@ void TCustomFFmpeg::RunMainLoop(AVFormatContext **inputFiles)
                     (file->iformat->flags & AVFMT_TS_DISCONT)) {
                     const int64_t packetDtsUs = lav::av_rescale_q(packet->dts, tb, AV_TIME_BASE_Q);
                     const int64_t delta = packetDtsUs - ist.NextPts;
-                    if ((std::llabs(delta) > int64_t(double(DtsDeltaThreshold) * 1000000.0) ||
+                    if ((std::llabs(delta) > SaturatedCast<int64_t>(double(DtsDeltaThreshold) * 1000000.0) ||
                          packetDtsUs + 1 < ist.Pts) &&
                         !CopyTs) {
                         InputTsOffset[chosen] -= delta;

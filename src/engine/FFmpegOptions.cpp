@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <locale.h>
 
 #include "Convert.h"
@@ -16,7 +17,14 @@ struct TCustomFFmpeg::TOptionRow {
 
 namespace {
 int32_t Int(const std::string &value) { return StrToInt(value); }
-float Float(const std::string &value) { return float(StrToFloat(value)); }
+// A value beyond the float range is no valid value for a float option.
+float Float(const std::string &value)
+{
+    const double v = StrToFloat(value);
+    if (!(std::fabs(v) <= double(std::numeric_limits<float>::max())))
+        throw EConvertError("'" + value + "' is not a valid floating point value");
+    return float(v);
+}
 // True unless the value is exactly "0".
 bool Flag(const std::string &value) { return value != "0"; }
 

@@ -303,7 +303,7 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *oc, int32_t fileIndex)
         c->codec_id = codecId;
         if (AudioQscale > -99999.0f) {
             c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = int(FF_QP2LAMBDA * AudioQscale);
+            c->global_quality = SaturatedCast<int>(FF_QP2LAMBDA * AudioQscale);
         }
         c->thread_count = ThreadCount;
         lav::av_channel_layout_uninit(&c->ch_layout);
@@ -511,8 +511,8 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
         return fail(displayName + ": Invalid encoding parameters");
     const bool muxerOptions = oc->priv_data && format->priv_class;
     if (muxerOptions && lav::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
-        lav::av_opt_set_int(oc->priv_data, "preload", int64_t(MuxPreload * 1000000.0f), 0);
-    oc->max_delay = int(MuxMaxDelay * 1000000.0f);
+        lav::av_opt_set_int(oc->priv_data, "preload", SaturatedCast<int>(MuxPreload * 1000000.0f), 0);
+    oc->max_delay = SaturatedCast<int>(MuxMaxDelay * 1000000.0f);
     if (muxerOptions && lav::av_opt_find(oc->priv_data, "loop", nullptr, 0, 0))
         lav::av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
     CopyContextOptions(OptionContexts, oc, OptionContexts.Format, AV_OPT_FLAG_ENCODING_PARAM);

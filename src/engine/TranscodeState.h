@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -114,3 +115,13 @@ struct TOutputStreamState {
 
 // The engine's printf-style message text.
 std::string FormatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// A value computed from options for an integer field, held at the type's
+// limits instead of overflowing (NaN gives 0).
+template <typename T> T SaturatedCast(double value)
+{
+    if (value != value) return 0;
+    if (value <= double(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+    if (value >= double(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return T(value);
+}
