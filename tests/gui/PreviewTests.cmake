@@ -14,8 +14,17 @@ target_link_libraries(preview_widgets_tests PRIVATE vm_app_preview vm_component 
 target_compile_definitions(preview_widgets_tests PRIVATE VIDMORPH_LIBAV_DIR="${VIDMORPH_LIBAV_DIR}")
 vidmorph_use_media_fixtures(preview_widgets_tests)
 foreach(name
-    previewerWindowFollowsTheConversionAndStaysClosed)
+    stillPictureHidesTheSliderAndShowsItsPicture
+    filesWithoutPositionsOrPictures
+    shortFileKeepsTheSmallestStep
+    markingTheClipEnablesTheCheckBoxOnlyForARange
+    previewerWindowFollowsTheConversionAndStaysClosed
+    sampleAnalysisWritesExtFile
+    sampleThatCannotServeLeavesExtFileAsItWas
+    customFieldsTakeDigitsOnly)
   add_test(NAME preview_widgets.${name} COMMAND preview_widgets_tests ${name})
   set_tests_properties(preview_widgets.${name} PROPERTIES LABELS gui FIXTURES_REQUIRED media_fixtures
     ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
 endforeach()
+# Waiting for the probe that answers with the picture at the position:
+# pictureMatchesThePositionAndADragIsCoalesced, lastPositionShowsTheLastPicture.

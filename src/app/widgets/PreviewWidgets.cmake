@@ -5,9 +5,12 @@ add_library(vm_app_preview_requests STATIC ${CMAKE_CURRENT_LIST_DIR}/../core/Pre
 target_include_directories(vm_app_preview_requests PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../core)
 
 add_library(vm_app_preview STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/TrackBar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CustomTab.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreviewGroup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewerWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SampleTab.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrackBar.cpp
 )
 set_target_properties(vm_app_preview PROPERTIES AUTOMOC ON)
 target_include_directories(vm_app_preview PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vm_app_preview PUBLIC Qt6::Widgets vm_engine vm_app_preview_requests)
+target_link_libraries(vm_app_preview PUBLIC Qt6::Widgets vm_app_core vm_app_preview_requests)
