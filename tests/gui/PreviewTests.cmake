@@ -28,3 +28,13 @@ foreach(name
 endforeach()
 # Waiting for the probe that answers with the picture at the position:
 # pictureMatchesThePositionAndADragIsCoalesced, lastPositionShowsTheLastPicture.
+
+# A profile made from a sample video, through vidmorph-cli's preset mode.
+add_executable(sample_profile_tests ${CMAKE_CURRENT_LIST_DIR}/../unit/SampleProfileTest.cpp)
+target_include_directories(sample_profile_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(sample_profile_tests PRIVATE GTest::gtest GTest::gtest_main)
+target_compile_definitions(sample_profile_tests PRIVATE VIDMORPH_CLI="$<TARGET_FILE:vidmorph-cli>")
+vidmorph_use_media_fixtures(sample_profile_tests)
+add_dependencies(sample_profile_tests vidmorph-cli)
+gtest_discover_tests(sample_profile_tests NO_PRETTY_VALUES PROPERTIES LABELS media FIXTURES_REQUIRED media_fixtures
+  DISCOVERY_TIMEOUT 60)
