@@ -36,5 +36,5 @@ target_link_libraries(sample_profile_tests PRIVATE GTest::gtest GTest::gtest_mai
 target_compile_definitions(sample_profile_tests PRIVATE VIDMORPH_CLI="$<TARGET_FILE:vidmorph-cli>")
 vidmorph_use_media_fixtures(sample_profile_tests)
 add_dependencies(sample_profile_tests vidmorph-cli)
-gtest_discover_tests(sample_profile_tests NO_PRETTY_VALUES PROPERTIES LABELS media FIXTURES_REQUIRED media_fixtures
+gtest_discover_tests(sample_profile_tests PROPERTIES LABELS media FIXTURES_REQUIRED media_fixtures
   DISCOVERY_TIMEOUT 60)

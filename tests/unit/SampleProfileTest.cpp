@@ -19,6 +19,8 @@ struct TSampleCase {
     const char *AudioCodec;                 // of the output; empty: any
 };
 
+void PrintTo(const TSampleCase &c, std::ostream *os) { *os << c.Sample; }
+
 class SampleProfile : public testing::TestWithParam<TSampleCase> {};
 
 } // namespace
