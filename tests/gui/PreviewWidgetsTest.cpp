@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "AppSettings.h"
 #include "ClipRange.h"
+#include "ConvertPreviewBox.h"
 #include "CustomTab.h"
 #include "IniFile.h"
 #include "SampleTab.h"
@@ -258,7 +260,7 @@ void PreviewWidgetsTest::lastPositionShowsTheLastPicture()
     QCOMPARE(PictureNumber(group.Frame()), 99);
 }
 
-// With the component's Preview switch on, a conversion shows its pictures in
+// With "转换时预览" ticked (the component's Preview switch), a conversion shows its pictures in
 // an always-on-top tool window titled with the picture's time. Closed by the
 // user, it stays closed: the engine turns the task's previewer off while the
 // conversion goes on, and the conversion ends normally.
@@ -288,7 +290,23 @@ void PreviewWidgetsTest::previewerWindowFollowsTheConversionAndStaysClosed()
     InitOutputOptions(output);
     QVERIFY2(component.SetOutput(task, Wide(folder.filePath("out.mp4")), &output),
              component.LastError().c_str());
-    component.SetPreview(true);
+    // The check box "转换时预览": off by default, remembered in config.ini,
+    // and it sets the component's switch.
+    const std::string programFolder = folder.path().toStdString() + "/";
+    AppSettings settings(programFolder, programFolder);
+    {
+        TConvertPreviewBox box(settings, component);
+        QCOMPARE(box.text(), QString("转换时预览"));
+        QVERIFY(!box.isChecked());
+        QVERIFY(!component.Preview());
+        box.click();
+        QVERIFY(component.Preview());
+    }
+    QVERIFY(settings.ReadBool("preview", "convertpreview", false));
+    component.SetPreview(false);
+    TConvertPreviewBox box(settings, component);
+    QVERIFY(box.isChecked());
+    QVERIFY(component.Preview());
     const int createdBefore = TPreviewerWidget::CreatedCount();
     component.StartConvert(1);
 

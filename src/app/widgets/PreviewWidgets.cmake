@@ -5,6 +5,7 @@ add_library(vm_app_preview_requests STATIC ${CMAKE_CURRENT_LIST_DIR}/../core/Pre
 target_include_directories(vm_app_preview_requests PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../core)
 
 add_library(vm_app_preview STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/ConvertPreviewBox.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CustomTab.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewGroup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewerWindow.cpp
