@@ -11,7 +11,10 @@ gtest_discover_tests(preview_requests_tests PROPERTIES LABELS unit DISCOVERY_TIM
 add_executable(preview_widgets_tests ${CMAKE_CURRENT_LIST_DIR}/PreviewWidgetsTest.cpp)
 set_target_properties(preview_widgets_tests PROPERTIES AUTOMOC ON)
 target_link_libraries(preview_widgets_tests PRIVATE vm_app_preview vm_component Qt6::Test)
-target_compile_definitions(preview_widgets_tests PRIVATE VIDMORPH_LIBAV_DIR="${VIDMORPH_LIBAV_DIR}")
+target_include_directories(preview_widgets_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_compile_definitions(preview_widgets_tests PRIVATE VIDMORPH_LIBAV_DIR="${VIDMORPH_LIBAV_DIR}"
+  VIDMORPH_PROGRAM_DIR="${VIDMORPH_PROGRAM_DIR}")
+add_dependencies(preview_widgets_tests profiles)
 vidmorph_use_media_fixtures(preview_widgets_tests)
 foreach(name
     stillPictureHidesTheSliderAndShowsItsPicture
@@ -26,8 +29,10 @@ foreach(name
   set_tests_properties(preview_widgets.${name} PROPERTIES LABELS gui FIXTURES_REQUIRED media_fixtures
     ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
 endforeach()
-# Waiting for the probe that answers with the picture at the position:
-# pictureMatchesThePositionAndADragIsCoalesced, lastPositionShowsTheLastPicture.
+# Waiting for the probe that answers with the picture at the position and
+# for input clips that start on their picture:
+# pictureMatchesThePositionAndADragIsCoalesced, lastPositionShowsTheLastPicture,
+# clipMarkedOnThePreviewConvertsExactly.
 
 # A profile made from a sample video, through vidmorph-cli's preset mode.
 add_executable(sample_profile_tests ${CMAKE_CURRENT_LIST_DIR}/../unit/SampleProfileTest.cpp)
