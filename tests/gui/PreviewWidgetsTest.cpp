@@ -142,7 +142,8 @@ void PreviewWidgetsTest::stillPictureHidesTheSliderAndShowsItsPicture()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     group.show();
     QVERIFY(OpenInPreview(*component, group, "still.png"));
     TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
@@ -167,7 +168,8 @@ void PreviewWidgetsTest::filesWithoutPositionsOrPictures()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     const QImage placeholder = group.PictureBox()->Canvas().copy();
     QVERIFY(OpenInPreview(*component, group, "raw.h264"));
     QVERIFY(Child<TTrackBar>(&group, "trcPreview")->isHidden());
@@ -183,7 +185,8 @@ void PreviewWidgetsTest::shortFileKeepsTheSmallestStep()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     QVERIFY(OpenInPreview(*component, group, "short.mp4"));
     QCOMPARE(group.Clip().PreviewStep(), int64_t(10));
     QCOMPARE(Child<TTrackBar>(&group, "trcPreview")->maximum(), 30000); // 300,000 us
@@ -197,7 +200,8 @@ void PreviewWidgetsTest::markingTheClipEnablesTheCheckBoxOnlyForARange()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     group.show();
     QVERIFY(OpenInPreview(*component, group, "timer.mp4"));
     TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
@@ -239,7 +243,8 @@ void PreviewWidgetsTest::pictureMatchesThePositionAndADragIsCoalesced()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     group.show();
     QVERIFY(OpenInPreview(*component, group, "timer.mp4"));
     TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
@@ -274,7 +279,8 @@ void PreviewWidgetsTest::lastPositionShowsTheLastPicture()
 {
     auto component = LoadedComponent();
     QVERIFY(component);
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     QVERIFY(OpenInPreview(*component, group, "timer.mp4"));
     TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
     track->setValue(track->maximum());
@@ -372,7 +378,8 @@ void PreviewWidgetsTest::clipMarkedOnThePreviewConvertsExactly()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const std::string source = MediaFixture("timer.mp4");
-    TPreviewGroup group;
+    ClipRange clip;
+    TPreviewGroup group(clip);
     group.show();
     QVERIFY(OpenInPreview(*component, group, "timer.mp4"));
     TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
@@ -532,7 +539,8 @@ void PreviewWidgetsTest::sampleThatCannotServeLeavesExtFileAsItWas()
 void PreviewWidgetsTest::customFieldsTakeDigitsOnly()
 {
     TFakeBeep beep;
-    TCustomTab tab(beep);
+    CustomProfile profile;
+    TCustomTab tab(profile, beep);
     tab.resize(395, 170);
     tab.show();
     QVERIFY(QTest::qWaitForWindowExposed(&tab));

@@ -9,8 +9,8 @@
 #include "ProfileStore.h"
 #include "Services.h"
 
-TCustomTab::TCustomTab(TBeepService &beep, const QList<QIcon> &icons, QWidget *parent)
-    : QWidget(parent), FBeep(beep)
+TCustomTab::TCustomTab(CustomProfile &profile, TBeepService &beep, const QList<QIcon> &icons, QWidget *parent)
+    : QWidget(parent), FBeep(beep), FProfile(profile)
 {
     setObjectName("CustomTab");
     FOpen = new QPushButton(QStringLiteral("自定义"), this);
@@ -84,6 +84,8 @@ void TCustomTab::Reset()
 
 void TCustomTab::OpenPanel()
 {
+    // Over everything on the tab, the summary lines included.
+    raise();
     FPanel->setGeometry(rect());
     FPanel->raise();
     FPanel->show();

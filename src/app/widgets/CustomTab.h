@@ -16,8 +16,11 @@ class TBeepService;
 class TCustomTab : public QWidget {
     Q_OBJECT
 public:
-    // `icons`: the nine format icons for the type list (may be empty).
-    TCustomTab(TBeepService &beep, const QList<QIcon> &icons = {}, QWidget *parent = nullptr);
+    // `profile`: the fields, kept in step with the controls; the window's
+    // task building reads it. It must outlive the tab. `icons`: the nine
+    // format icons for the type list (may be empty).
+    TCustomTab(CustomProfile &profile, TBeepService &beep, const QList<QIcon> &icons = {},
+               QWidget *parent = nullptr);
 
     // The fields as the option assembly reads them (kept in step with the
     // controls).
@@ -47,7 +50,7 @@ private:
     void SyncProfile();
 
     TBeepService &FBeep;
-    CustomProfile FProfile;
+    CustomProfile &FProfile;
     QPushButton *FOpen;
     QWidget *FPanel;
     QComboBox *FType;

@@ -25,7 +25,7 @@ void TPictureBox::paintEvent(QPaintEvent *)
     painter.drawImage(QPoint(0, 0), FCanvas);
 }
 
-TPreviewGroup::TPreviewGroup(QWidget *parent) : QWidget(parent)
+TPreviewGroup::TPreviewGroup(ClipRange &clip, QWidget *parent) : QWidget(parent), FClip(clip)
 {
     setObjectName("PreviewGroup");
     setGeometry(0, 0, 234, 295);

@@ -48,7 +48,9 @@ public:
     static constexpr int PictureHeight = 145;
     static constexpr QRgb SkyBlue = 0xFFA6CAF0; // RGB(166, 202, 240)
 
-    explicit TPreviewGroup(QWidget *parent = nullptr);
+    // `clip` holds the track bar's numbers and the marks; the window's task
+    // building reads it. It must outlive the group.
+    explicit TPreviewGroup(ClipRange &clip, QWidget *parent = nullptr);
 
     // Takes the probe's open file: the picture turns sky blue, the track bar
     // is set up for the file (selection reset) and its first position shown.
@@ -108,7 +110,7 @@ private:
     int32_t FVideoStream = -1;
     int64_t FDuration = -1;
     bool FBusy = false;
-    ClipRange FClip;
+    ClipRange &FClip;
     TPreviewRequests FRequests;
     QImage FFrame;
     int64_t FFrameTime = -1;
