@@ -15,9 +15,16 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# With a display the window opens with the demo clip in its list; without
+# one the demo clip is converted on the first MP4 preset by vidmorph-cli.
 run: build
-	$(BUILD)/bin/vidmorph-cli -y -i $(BUILD)/demo/demo-input.avi $(BUILD)/demo/demo-output.mp4
-	@echo "make run: converted $(BUILD)/demo/demo-input.avi into $(abspath $(BUILD))/demo/demo-output.mp4"
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD)/bin/vidmorph $(BUILD)/demo/demo-input.avi; \
+	else \
+	  echo "make run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so instead of the window vidmorph-cli converts the demo clip on the first MP4 preset into $(abspath $(BUILD))/demo"; \
+	  profile=$$($(BUILD)/bin/vidmorph-cli --list-profiles | grep -m1 '^videoconvert/MP4/') && \
+	  $(BUILD)/bin/vidmorph-cli --profile "$$profile" --output-folder $(abspath $(BUILD))/demo $(BUILD)/demo/demo-input.avi; \
+	fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

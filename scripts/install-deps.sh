@@ -15,6 +15,7 @@ packages=(
   ffmpeg
   fonts-noto-cjk
   xvfb xauth
+  xdg-utils
 )
 
 missing=()

@@ -1,18 +1,65 @@
 // Renders the converter's windows into PNG files for people to look at:
-// the main window on each output-settings tab and the About window.
-// Usage: vidmorph-screenshots OUTPUT-FOLDER
+// the main window on each output-settings tab, with three files converting,
+// the power-off countdown, and the About window. The window runs on a
+// program folder of its own (the shipped profiles, a config.ini, an output
+// folder under the screenshot folder); message boxes are printed instead of
+// shown, so nothing waits for a click.
+//
+// Usage: vidmorph-screenshots OUTPUT-FOLDER PROGRAM-FOLDER VIDEO...
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
 #include <QTabWidget>
-#include <QTimer>
+#include <QThread>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <cstdio>
+#include <functional>
 
 #include "AboutWindow.h"
 #include "Look.h"
 #include "MainWindow.h"
+#include "PowerOffCountdown.h"
 
 namespace {
+
+class TPrintingServices : public TMessageService,
+                          public TDialogService,
+                          public TShellService,
+                          public TPowerService,
+                          public TBeepService {
+public:
+    void ShowMessage(TMessageKind, const std::string &text) override
+    {
+        std::printf("message: %s\n", text.c_str());
+    }
+    std::vector<std::string> OpenVideoFiles(bool) override { return {}; }
+    std::string BrowseFolder(const std::string &) override { return {}; }
+    bool OpenFolder(const std::string &) override { return true; }
+    bool OpenUrl(const std::string &) override { return true; }
+    bool PowerOff(std::string &) override
+    {
+        std::printf("power-off asked for (not done)\n");
+        return true;
+    }
+    void Beep() override {}
+};
+
+bool WaitUntil(const std::function<bool()> &condition, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
 
 bool Save(QWidget &widget, const QString &file)
 {
@@ -30,17 +77,41 @@ bool Save(QWidget &widget, const QString &file)
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    application.setApplicationName("LantorVidmorphV1.4");
+    application.setApplicationName(QString::fromUtf8(ApplicationTitle));
     ApplyInterfaceLook(application);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: vidmorph-screenshots OUTPUT-FOLDER\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: vidmorph-screenshots OUTPUT-FOLDER PROGRAM-FOLDER VIDEO...\n");
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(folder);
+    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString installed = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+    const QString program = folder + "/program/";
+    const QString out = folder + "/output";
+    QDir(program).removeRecursively();
+    QDir(out).removeRecursively();
+    QDir().mkpath(program);
+    QFile::link(installed + "/profiles", program + "profiles");
+    QFile config(program + "config.ini");
+    if (!config.open(QIODevice::WriteOnly)) return 1;
+    // MP4, 1280x720: slow enough to be caught converting.
+    config.write(QString("[savepath]\nnewfilepath=%1\n[select]\ncombobox1=1\ncombobox2=12\ntabindex=0\n")
+                     .arg(out)
+                     .toUtf8());
+    config.close();
+
+    TPrintingServices services;
+    TMainWindowSetup setup;
+    setup.ProgramFolder = program.toStdString();
+    setup.VideosFolder = folder.toStdString();
+    setup.LibraryFolder = (installed + "/LibAV").toStdString();
+    setup.Messages = &services;
+    setup.Dialogs = &services;
+    setup.Shell = &services;
+    setup.Power = &services;
+    setup.Beep = &services;
 
     bool ok = true;
-    TForm1 window;
+    TForm1 window(setup);
     window.show();
     auto *tabs = window.findChild<QTabWidget *>("tabSettings");
     for (int i = 0; i < tabs->count(); ++i) {
@@ -48,6 +119,37 @@ int main(int argc, char *argv[])
         ok = Save(window, QString("%1/main-tab%2.png").arg(folder).arg(i)) && ok;
     }
     tabs->setCurrentIndex(0);
+
+    std::vector<std::string> videos;
+    for (int i = 3; i < argc; ++i)
+        videos.push_back(QDir(QString::fromLocal8Bit(argv[i])).absolutePath().toStdString());
+    window.AddFiles(videos);
+    auto *list = window.findChild<QTreeWidget *>("sListView1");
+    ok = Save(window, folder + "/main-files.png") && ok;
+
+    // Three files converting: the first row's progress is showing.
+    window.findChild<QCheckBox *>("sCheckBox1")->setChecked(true);
+    window.findChild<QToolButton *>("btnStart")->click();
+    const bool caught = WaitUntil(
+        [list] {
+            const QString text = list->topLevelItem(0)->text(4);
+            return !text.isEmpty() && text != "0%";
+        },
+        60000);
+    ok = Save(window, folder + "/main-converting.png") && caught && ok;
+    window.findChild<QPushButton *>("btnPause")->click();
+    ok = Save(window, folder + "/main-paused.png") && ok;
+    window.findChild<QPushButton *>("btnStop")->click();
+
+    // The end of the queue with power-off ticked: the countdown.
+    TPowerOffCountdown *countdown = nullptr;
+    ok =
+        WaitUntil([&] { return (countdown = window.findChild<TPowerOffCountdown *>()) != nullptr; }, 30000) &&
+        ok;
+    if (countdown) {
+        ok = Save(*countdown, folder + "/poweroff-countdown.png") && ok;
+        countdown->reject();
+    }
 
     TForm3 about(&window, "", {});
     about.show();
