@@ -30,6 +30,7 @@
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "MyUtils.h"
+#include "PresetMode.h"
 #include "ProgramFolder.h"
 
 namespace {
@@ -196,6 +197,7 @@ void PrintUsage()
         std::string left = std::string("-") + line.Name + (*line.Argument ? " " : "") + line.Argument;
         std::printf("  %-36s %s\n", left.c_str(), line.Text);
     }
+    PrintPresetModeUsage();
 }
 
 std::mutex OutputLock;
@@ -338,6 +340,7 @@ int main(int argc, char **argv)
         PrintUsage();
         return 1;
     }
+    if (IsPresetMode(argc, argv)) return RunPresetMode(argc, argv);
 
     TFFmpegLoader &loader = FFmpegLoader();
     loader.SetLibraryPath(DefaultLibraryFolder());
