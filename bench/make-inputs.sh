@@ -29,11 +29,15 @@ input() {
   mv -f "$tmp" "$target"
 }
 
-# Seeking: 60 s of 1080p H.264 at 25 fps, x264's default key-frame distance
-# (250 pictures) and B-frames, with AAC stereo.
-input seek-1080p.mp4 -f lavfi -i testsrc2=s=1920x1080:r=25:d=60 \
-  -f lavfi -i sine=f=440:sample_rate=48000:d=60 \
-  -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -f mp4
+# Seeking: 60 s of 1080p H.264 at 25 fps by libx264 (-preset veryfast, its
+# B-frames) with AAC stereo, a key frame every 2 s (50 pictures) or every 10 s
+# (250, x264's default), no extra key frames at scene cuts.
+for gop in 2 10; do
+  input seek-gop$gop-1080p.mp4 -f lavfi -i testsrc2=s=1920x1080:r=25:d=60 \
+    -f lavfi -i sine=f=440:sample_rate=48000:d=60 \
+    -c:v libx264 -preset veryfast -g $((gop * 25)) -sc_threshold 0 -pix_fmt yuv420p \
+    -c:a aac -b:a 128k -ac 2 -f mp4
+done
 
 # Transcoding: 30 s of 720p MPEG-4 Part 2 with MP3 stereo in AVI, and 60 s of
 # 16-bit stereo WAV.
