@@ -213,6 +213,8 @@ void TCustomFFmpeg::ResetOptions()
     NumInputFiles = 0;
     NumOutputFiles = 0;
     std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
+    std::fill(std::begin(InputIdentities), std::end(InputIdentities), TFileIdentity{});
+    std::fill(std::begin(OutputIdentities), std::end(OutputIdentities), TFileIdentity{});
     for (auto &file : InputTsScale) std::fill(std::begin(file), std::end(file), 0.0);
     NumStreamMaps = 0;
     NumMetadataMaps = 0;
