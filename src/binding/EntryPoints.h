@@ -81,9 +81,10 @@ extern "C" {
     X(avformat_init_output) X(avformat_query_codec) X(avformat_match_stream_specifier) \
     X(av_write_trailer) X(av_interleaved_write_frame) X(av_write_frame) X(av_read_frame) \
     X(av_seek_frame) X(avformat_seek_file) X(av_find_input_format) X(av_probe_input_format) \
+    X(av_probe_input_buffer2) \
     X(av_guess_format) X(av_guess_codec) X(av_guess_frame_rate) X(av_guess_sample_aspect_ratio) \
     X(av_dump_format) X(av_find_best_stream) X(av_filename_number_test) X(av_get_frame_filename) \
-    X(av_sdp_create) X(av_codec_get_id) X(av_codec_get_tag) X(av_codec_get_tag2) \
+    X(av_sdp_create) X(av_stream_new_side_data) X(av_codec_get_id) X(av_codec_get_tag) X(av_codec_get_tag2) \
     X(av_demuxer_iterate) X(av_muxer_iterate) X(av_new_program) X(av_program_add_stream_index) \
     X(av_pkt_dump_log2) X(av_hex_dump_log) X(av_url_split) X(avio_alloc_context) \
     X(avio_context_free) X(avio_open) X(avio_open2) X(avio_close) X(avio_closep) X(avio_size) \

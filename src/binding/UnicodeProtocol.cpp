@@ -181,3 +181,29 @@ void CloseUnicodeIO(AVIOContext **pb)
         delete connection;
     }
 }
+
+bool IsUnicodeIO(const AVIOContext *pb) { return pb && pb->read_packet == IORead; }
+
+namespace {
+int FormatIOOpen(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **options)
+{
+    if (url && IsUnicodeProtocolName(url)) return OpenUnicodeIO(url, flags, pb);
+    return lav::avio_open2(pb, url, flags, &s->interrupt_callback, options);
+}
+
+int FormatIOClose(AVFormatContext *, AVIOContext *pb)
+{
+    if (IsUnicodeIO(pb)) {
+        CloseUnicodeIO(&pb);
+        return 0;
+    }
+    return pb ? lav::avio_close(pb) : 0;
+}
+} // namespace
+
+void UseUnicodeIOFor(AVFormatContext *context)
+{
+    if (!context) return;
+    context->io_open = FormatIOOpen;
+    context->io_close2 = FormatIOClose;
+}

@@ -11,6 +11,7 @@
 #include <string>
 
 struct AVIOContext;
+struct AVFormatContext;
 
 // The known protocol prefixes, each surrounded by ":".
 extern const char *const KnownProtocolPrefixes;
@@ -49,3 +50,10 @@ int UnicodeClose(TUnicodeConnection &connection);
 // context must be released with CloseUnicodeIO, which flushes pending writes.
 int OpenUnicodeIO(const std::string &name, int flags, AVIOContext **pb);
 void CloseUnicodeIO(AVIOContext **pb);
+// Whether `pb` was made by OpenUnicodeIO.
+bool IsUnicodeIO(const AVIOContext *pb);
+
+// Makes the files a muxer or demuxer opens by itself (the pictures of an
+// image sequence, say) go through the protocol when their names are
+// protocol names, and through the library's own I/O otherwise.
+void UseUnicodeIOFor(AVFormatContext *context);

@@ -26,7 +26,14 @@ bool OptionTakesValue(const std::string &name);
 // (a step raised, or an option lacks its value), with the reason in `error`.
 bool ReadArguments(int argc, const char *const *argv, const TArgumentSteps &steps, std::string &error);
 
+// False, with the reason in `error`, when an output named in the arguments
+// is an existing file that is also one of the inputs (the same device and
+// inode, so links and other spellings of a name count): checked before
+// anything is opened, so that no input is ever truncated.
+bool RefuseOutputsThatAreInputs(int argc, const char *const *argv, std::string &error);
+
 // The steps of vidmorph-cli: options go to SetOption, inputs to OpenInput and
 // outputs to OpenOutput (a refusal's reason is the engine's LastError); the
-// names of the outputs created are added to `outputs`.
+// names of the outputs created are added to `outputs`. File names are taken
+// as UTF-8 whatever the locale; one that is not valid UTF-8 is refused.
 TArgumentSteps EngineSteps(TCustomFFmpeg &engine, std::vector<std::string> &outputs);

@@ -113,7 +113,7 @@ const THelpLine HelpLines[] = {
     {"vcodec", "codec", "video codec, \"copy\" copies the stream"},
     {"vtag", "fourcc", "video codec tag"},
     {"qscale", "q", "fixed video quality (0 < q <= 255)"},
-    {"sameq", "", "use the quality of the source"},
+    {"sameq", "", "encode video at the bit rate of the source"},
     {"intra", "", "intra frames only"},
     {"pass", "n", "pass 1 or 2 of a two-pass encoding"},
     {"passlogfile", "prefix", "name prefix of the two-pass statistics files"},
@@ -357,7 +357,8 @@ int main(int argc, char **argv)
         };
         std::vector<std::string> outputs;
         std::string error;
-        if (ReadArguments(argc, argv, EngineSteps(engine, outputs), error)) {
+        if (RefuseOutputsThatAreInputs(argc, argv, error) &&
+            ReadArguments(argc, argv, EngineSteps(engine, outputs), error)) {
             status = RunJob(engine);
             PrintOutputs(outputs);
         } else {

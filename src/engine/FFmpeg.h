@@ -338,13 +338,17 @@ public:
     // The id of the encoder or decoder `name` of that media type; an empty
     // name gives none. False with LastError "Unknown %s '%s'" or
     // "Invalid %s type '%s'". The old names "libfaac" (encoder) and "libfaad"
-    // (decoder) are looked up as "aac".
+    // (decoder) are looked up as "aac", the encoder "avc" as "libx264".
     bool FindCodecId(const std::string &name, AVMediaType type, bool encoder, AVCodecID &id);
     // One more stream on output `fileIndex` (its position in OutputFiles,
     // or the position it is about to get); raise FFmpegException.
     void new_video_stream(AVFormatContext *oc, int32_t fileIndex);
     void new_audio_stream(AVFormatContext *oc, int32_t fileIndex);
     void new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex);
+    // The container's default subtitle encoder when it exists and can take
+    // the inputs' first subtitle stream (text to text, pictures to
+    // pictures); otherwise null with the reason in `why`.
+    const AVCodec *DefaultSubtitleEncoder(const AVFormatContext *oc, std::string &why);
     // Records that a context took pending private option `name`.
     void MarkPrivateOptionTaken(const std::string &name);
     // Logs once, at level 0, each pending private option that no demuxer,
@@ -360,8 +364,9 @@ private:
     // returned, else 0.
     int OfferPrivateOptions(void *privateContext, const AVClass *privateClass, AVDictionary **taken);
     static bool ParseRcOverride(const std::string &text, std::vector<RcOverride> &overrides);
-    // A new stream of `oc` with its encoder context and table entries; null
-    // when either cannot be allocated (nothing is then added).
+    // A new stream of `oc` with its encoder context and table entries; null,
+    // with the reason in LastError, when the file already has MAX_STREAMS
+    // streams or either cannot be allocated (nothing is then added).
     AVCodecContext *AddOutputStream(AVFormatContext *oc, int32_t fileIndex, const AVCodec *encoder,
                                     AVMediaType type, bool streamCopy,
                                     std::vector<const AVBitStreamFilter *> filters, AVStream *&stream);
@@ -369,6 +374,19 @@ private:
     void ReleaseFileTables();
     // Clears the table entry that holds `context` (being freed elsewhere).
     void ForgetCodecContext(const AVCodecContext *context);
+
+    // The file behind each open input and output (device and inode), so that
+    // an output never overwrites an input; unknown for pipes and network
+    // addresses.
+    struct TFileIdentity {
+        bool Known = false;
+        bool Regular = false; // a regular file, which can be read twice
+        uint64_t Device = 0, Inode = 0;
+        std::string Name; // as the user gave it
+    };
+    TFileIdentity InputIdentities[MAX_FILES];
+    TFileIdentity OutputIdentities[MAX_FILES];
+    static TFileIdentity IdentityOf(const std::string &name);
 
     std::vector<std::string> FRenamedCodecsLogged;
     std::vector<std::string> FPrivateOptionsTaken;
@@ -531,6 +549,9 @@ private:
                                 AVMediaType type);
     void SetUpStreamCopy(TOutputStreamState &ost, TInputStreamState &ist);
     void SetUpVideoTranscode(TOutputStreamState &ost, TInputStreamState &ist);
+    // The bit rate of an input video stream (bits/s) as declared, or else
+    // derived from its file's; 0 when unknown.
+    int64_t SourceVideoBitRate(const TInputStreamState &ist) const;
     void SetUpPassLogFile(TOutputStreamState &ost, int32_t index);
     void OpenEncoder(TOutputStreamState &ost, int32_t index);
     void OpenDecoder(TInputStreamState &ist, int32_t index);

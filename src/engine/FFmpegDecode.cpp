@@ -95,7 +95,8 @@ int TCustomFFmpeg::DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPa
     if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
     if (packet && packet->dts != AV_NOPTS_VALUE)
         ist.Pts = ist.NextPts = lav::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q);
-    const int64_t packetTime = ist.Pts;
+    // A packet without a DTS comes at the predicted time after the last one.
+    const int64_t packetTime = ist.NextPts;
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     AVCodecContext *dec = ist.Decoder;
     int result = 0;

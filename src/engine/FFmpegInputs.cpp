@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "MyUtils.h"
@@ -202,6 +204,43 @@ void TCustomFFmpeg::ReleaseFileTables()
     FPrivateOptionsReported.clear();
 }
 
+TCustomFFmpeg::TFileIdentity TCustomFFmpeg::IdentityOf(const std::string &name)
+{
+    TFileIdentity identity;
+    identity.Name = name;
+    std::string path = name;
+    if (path.compare(0, 5, "file:") == 0) path.erase(0, 5);
+    if (path.empty() || path == "-" || path.compare(0, 5, "pipe:") == 0) return identity;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return identity;
+    identity.Known = true;
+    identity.Regular = S_ISREG(st.st_mode);
+    identity.Device = uint64_t(st.st_dev);
+    identity.Inode = uint64_t(st.st_ino);
+    return identity;
+}
+
+namespace {
+// Whether some demuxer recognises the contents of the file `name` (a local
+// file, read again).
+bool Recognised(const std::string &name)
+{
+    AVIOContext *pb = nullptr;
+    const bool unicode = IsUnicodeProtocolName(name);
+    if ((unicode ? OpenUnicodeIO(name, AVIO_FLAG_READ, &pb)
+                 : lav::avio_open2(&pb, name.c_str(), AVIO_FLAG_READ, nullptr, nullptr)) < 0)
+        return true;
+    const AVInputFormat *format = nullptr;
+    const int r = lav::av_probe_input_buffer2(pb, &format, name.c_str(), nullptr, 0, 0);
+    if (unicode)
+        CloseUnicodeIO(&pb);
+    else
+        lav::avio_closep(&pb);
+    // A score of 1 is a match by the name's extension alone.
+    return r > 1 && format;
+}
+} // namespace
+
 bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
 {
     if (NumInputFiles >= MAX_FILES)
@@ -222,7 +261,8 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
     } resetOptions{*this};
 
     const std::string displayName = MyUtils::Utf16ToUtf8(fileName);
-    const std::string name = ProtocolFileName(fileName);
+    // "-" alone is standard input.
+    const std::string name = fileName == u"-" ? std::string("pipe:") : ProtocolFileName(fileName);
     const int32_t index = NumInputFiles;
     const size_t inputCodecsBefore = InputCodecs.size();
     TPendingInput input;
@@ -232,9 +272,18 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
         return false;
     };
 
+    // An output already being written is no input.
+    const TFileIdentity identity = IdentityOf(displayName);
+    for (int k = 0; identity.Known && k < NumOutputFiles && k < MAX_FILES; ++k)
+        if (OutputIdentities[k].Known && OutputIdentities[k].Device == identity.Device &&
+            OutputIdentities[k].Inode == identity.Inode)
+            return fail("Input file '" + displayName + "' is the output file '" + OutputIdentities[k].Name +
+                        "'");
+
     input.Context = lav::avformat_alloc_context();
     if (!input.Context) return fail(OpenErrorText(displayName, AVERROR(ENOMEM)));
     AVFormatContext *ic = input.Context;
+    UseUnicodeIOFor(ic);
 
     // What the demuxer may take: the picture and sound parameters given so
     // far, and the private options nothing else knows. Unset values stay out.
@@ -283,6 +332,8 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
         input.Opened = r >= 0;
         ic = input.Context;
     }
+    if (r == AVERROR_INVALIDDATA && !InputFormat && identity.Regular && !Recognised(name))
+        r = AVERROR_DEMUXER_NOT_FOUND;
     if (r < 0) return fail(OpenErrorText(displayName, r));
     for (const auto &option : PendingPrivateOptions)
         if (!lav::av_dict_get(parameters, option.first.c_str(), nullptr, 0))
@@ -395,6 +446,7 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
     input.UnicodeIO = nullptr; // closed with the file by Cleanup
     InputTsOffset[index] = CopyTs ? InputTsOffsetOption : InputTsOffsetOption - timestamp;
     InputClipStart[index] = seeked ? timestamp + InputTsOffset[index] : AV_NOPTS_VALUE;
+    InputIdentities[index] = identity;
     if (Verbose >= 0) lav::av_dump_format(ic, index, name.c_str(), 0);
     NumInputFiles = index + 1;
     return true;

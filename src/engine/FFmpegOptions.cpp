@@ -222,6 +222,8 @@ void TCustomFFmpeg::ResetOptions()
     NumOutputFiles = 0;
     std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
     std::fill(std::begin(InputClipStart), std::end(InputClipStart), AV_NOPTS_VALUE);
+    std::fill(std::begin(InputIdentities), std::end(InputIdentities), TFileIdentity{});
+    std::fill(std::begin(OutputIdentities), std::end(OutputIdentities), TFileIdentity{});
     for (auto &file : InputTsScale) std::fill(std::begin(file), std::end(file), 0.0);
     NumStreamMaps = 0;
     NumMetadataMaps = 0;

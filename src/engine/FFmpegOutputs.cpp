@@ -138,7 +138,13 @@ AVCodecContext *TCustomFFmpeg::AddOutputStream(AVFormatContext *oc, int32_t file
                                                AVStream *&stream)
 {
     stream = nullptr;
+    LastError = "Could not alloc stream";
     if (fileIndex < 0 || fileIndex >= MAX_FILES) return nullptr;
+    // The engine's per-stream tables end there.
+    if (oc->nb_streams >= unsigned(MAX_STREAMS)) {
+        LastError = "Too many streams in one output file (at most " + std::to_string(MAX_STREAMS) + ")";
+        return nullptr;
+    }
     AVCodecContext *c = lav::avcodec_alloc_context3(encoder);
     if (!c) return nullptr;
     stream = lav::avformat_new_stream(oc, nullptr);
@@ -198,7 +204,7 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *oc, int32_t fileIndex)
                                         AVMEDIA_TYPE_VIDEO, VideoStreamCopy, std::move(filters), st);
     if (!c) {
         VideoCodecName.clear();
-        throw FFmpegException("Could not alloc stream");
+        throw FFmpegException(LastError);
     }
     AVCodecContext *options = OptionContexts.Codec[AVMEDIA_TYPE_VIDEO];
 
@@ -236,7 +242,7 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *oc, int32_t fileIndex)
             c->pix_fmt = encoder->pix_fmts[0];
         c->pix_fmt = FullRangeTwin(encoder, c->pix_fmt, c->strict_std_compliance);
         if (IntraOnly) c->gop_size = 0;
-        if (VideoQscale != 0 || SameQuality) {
+        if (VideoQscale != 0) {
             c->flags |= AV_CODEC_FLAG_QSCALE;
             c->global_quality = int(FF_QP2LAMBDA * VideoQscale);
         }
@@ -303,7 +309,7 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *oc, int32_t fileIndex)
     if (!c) {
         AudioCodecName.clear();
         AudioLanguage.clear();
-        throw FFmpegException("Could not alloc stream");
+        throw FFmpegException(LastError);
     }
     AVCodecContext *options = OptionContexts.Codec[AVMEDIA_TYPE_AUDIO];
 
@@ -357,6 +363,53 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *oc, int32_t fileIndex)
     AudioStreamCopy = false;
 }
 
+namespace {
+// The muxer's own subtitle codec. The MP4 family names none but takes 3GPP
+// timed text, which the inputs' subtitles become there (an output made
+// before any input keeps to what the muxer names).
+AVCodecID DefaultSubtitleCodec(const AVOutputFormat *format, const char *url, bool inputsOpen)
+{
+    const AVCodecID id = lav::av_guess_codec(format, nullptr, url, nullptr, AVMEDIA_TYPE_SUBTITLE);
+    if (id != AV_CODEC_ID_NONE || !inputsOpen) return id;
+    if (lav::avformat_query_codec(format, AV_CODEC_ID_MOV_TEXT, FF_COMPLIANCE_NORMAL) == 1)
+        return AV_CODEC_ID_MOV_TEXT;
+    return AV_CODEC_ID_NONE;
+}
+} // namespace
+
+const AVCodec *TCustomFFmpeg::DefaultSubtitleEncoder(const AVFormatContext *oc, std::string &why)
+{
+    const AVCodecID id = DefaultSubtitleCodec(oc->oformat, oc->url, NumInputFiles > 0);
+    const char *idName = lav::avcodec_get_name(id);
+    const AVCodec *encoder = id == AV_CODEC_ID_NONE ? nullptr : lav::avcodec_find_encoder(id);
+    if (!encoder) {
+        why = std::string("no ") + (idName ? idName : "subtitle") + " encoder here";
+        return nullptr;
+    }
+    // The subtitles that feed it: the first subtitle stream of the inputs.
+    const AVCodecParameters *source = nullptr;
+    for (int f = 0; f < NumInputFiles && f < MAX_FILES && !source; ++f)
+        for (unsigned s = 0; InputFiles[f] && s < InputFiles[f]->nb_streams && !source; ++s)
+            if (InputFiles[f]->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+                source = InputFiles[f]->streams[s]->codecpar;
+    if (!source) return encoder;
+    const char *sourceName = lav::avcodec_get_name(source->codec_id);
+    if (!lav::avcodec_find_decoder(source->codec_id)) {
+        why = std::string("no decoder for ") + (sourceName ? sourceName : "the subtitles");
+        return nullptr;
+    }
+    // Text subtitles become text, pictures pictures.
+    const AVCodecDescriptor *from = lav::avcodec_descriptor_get(source->codec_id);
+    const AVCodecDescriptor *to = lav::avcodec_descriptor_get(id);
+    const int kinds = AV_CODEC_PROP_TEXT_SUB | AV_CODEC_PROP_BITMAP_SUB;
+    if (!from || !to || !(from->props & to->props & kinds)) {
+        why = std::string("the ") + encoder->name + " encoder cannot take " +
+              (sourceName ? sourceName : "them");
+        return nullptr;
+    }
+    return encoder;
+}
+
 void TCustomFFmpeg::new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex)
 {
     std::vector<const AVBitStreamFilter *> filters = std::move(SubtitleBitstreamFilters);
@@ -367,14 +420,24 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex)
         SubtitleCodecName.clear();
         throw FFmpegException(LastError);
     }
+    // Without a name, the container's own subtitle encoder.
+    const AVCodec *encoder = named;
+    if (!SubtitleStreamCopy && !encoder) {
+        std::string why;
+        encoder = DefaultSubtitleEncoder(oc, why);
+        if (!encoder) {
+            SubtitleLanguage.clear();
+            throw FFmpegException("Subtitles cannot be encoded for this output: " + why);
+        }
+    }
 
     AVStream *st = nullptr;
-    AVCodecContext *c = AddOutputStream(oc, fileIndex, named, AVMEDIA_TYPE_SUBTITLE, SubtitleStreamCopy,
+    AVCodecContext *c = AddOutputStream(oc, fileIndex, encoder, AVMEDIA_TYPE_SUBTITLE, SubtitleStreamCopy,
                                         std::move(filters), st);
     if (!c) {
         SubtitleCodecName.clear();
         SubtitleLanguage.clear();
-        throw FFmpegException("Could not alloc stream");
+        throw FFmpegException(LastError);
     }
     if (!SubtitleStreamCopy) {
         // Generic subtitle options go into the encoder, as for video and audio.
@@ -382,10 +445,10 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext *oc, int32_t fileIndex)
                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         OfferPrivateOptions(c->priv_data, c->codec ? c->codec->priv_class : nullptr,
                             &OutputEncoderOptions[fileIndex][size_t(st->index)]);
-        c->codec_id = named ? named->id : AV_CODEC_ID_NONE;
+        c->codec_id = encoder ? encoder->id : AV_CODEC_ID_NONE;
     }
 
-    OutputCodecs.push_back(named);
+    OutputCodecs.push_back(named ? named : SubtitleStreamCopy ? nullptr : encoder);
     if (!SubtitleLanguage.empty()) {
         lav::av_dict_set(&st->metadata, "language", SubtitleLanguage.c_str(), 0);
         SubtitleLanguage.clear();
@@ -428,7 +491,8 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
         throw FFmpegException("Too many output files (at most " + std::to_string(MAX_FILES) + ")");
 
     const std::string displayName = MyUtils::Utf16ToUtf8(fileName);
-    const std::string name = ProtocolFileName(fileName);
+    // "-" alone is standard output.
+    const std::string name = fileName == u"-" ? std::string("pipe:") : ProtocolFileName(fileName);
     const int32_t index = NumOutputFiles;
     const size_t outputCodecsBefore = OutputCodecs.size();
     AVFormatContext *oc = nullptr;
@@ -457,6 +521,15 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
     // Tables left over from an output that was never registered are not this one's.
     ReleaseOutputStreamTables(index);
 
+    // Nothing is opened for writing over one of the inputs (links and other
+    // spellings of its name included).
+    TFileIdentity identity = IdentityOf(displayName);
+    for (int k = 0; identity.Known && k < NumInputFiles && k < MAX_FILES; ++k)
+        if (InputIdentities[k].Known && InputIdentities[k].Device == identity.Device &&
+            InputIdentities[k].Inode == identity.Inode)
+            return fail("Output file '" + displayName + "' is the input file '" + InputIdentities[k].Name +
+                        "': it would be overwritten");
+
     if (!VideoFilters.empty() && CropTop + CropBottom + CropLeft + CropRight != 0)
         return fail("Cannot enable crop options and filters at the same time.");
     if ((PadTop | PadBottom | PadLeft | PadRight) != 0 && FiltersResize(VideoFilters))
@@ -472,12 +545,13 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
     if (allocated < 0 || !oc)
         return fail(OpenErrorText(displayName, allocated < 0 ? allocated : AVERROR(ENOMEM)));
     const AVOutputFormat *format = oc->oformat;
+    UseUnicodeIOFor(oc);
 
     try {
         bool useVideo = format->video_codec != AV_CODEC_ID_NONE || VideoStreamCopy || !VideoCodecName.empty();
         bool useAudio = format->audio_codec != AV_CODEC_ID_NONE || AudioStreamCopy || !AudioCodecName.empty();
-        bool useSubtitle =
-            format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleStreamCopy || !SubtitleCodecName.empty();
+        bool useSubtitle = DefaultSubtitleCodec(format, oc->url, NumInputFiles > 0) != AV_CODEC_ID_NONE ||
+                           SubtitleStreamCopy || !SubtitleCodecName.empty();
         if (NumInputFiles > 0) {
             bool hasVideo = false, hasAudio = false, hasSubtitle = false;
             try {
@@ -492,6 +566,17 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
         useAudio = useAudio && !AudioDisable;
         useVideo = useVideo && !VideoDisable;
         useSubtitle = useSubtitle && !SubtitleDisable;
+        // Subtitles only the container asked for are left out when its
+        // encoder cannot make them, rather than failing the whole output.
+        if (useSubtitle && !SubtitleStreamCopy && SubtitleCodecName.empty()) {
+            std::string why;
+            if (!DefaultSubtitleEncoder(oc, why)) {
+                Log(0, "The subtitles are left out of '" + displayName + "': " + why);
+                useSubtitle = false;
+                SubtitleLanguage.clear();
+                SubtitleBitstreamFilters.clear();
+            }
+        }
 
         const char *creator = "";
         try {
@@ -522,9 +607,14 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
         if (gmtime_r(&seconds, &utc) && std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
             lav::av_dict_set(&oc->metadata, "creation_time", text, 0);
     }
-    // Last given first, so that the first of two equal keys stays.
-    for (auto pair = Metadata.rbegin(); pair != Metadata.rend(); ++pair)
-        lav::av_dict_set(&oc->metadata, pair->first.c_str(), pair->second.c_str(), 0);
+    // Last given first, so that the first of two equal keys stays. The old
+    // generic keys "author" and "year" are the muxers' "artist" and "date".
+    for (auto pair = Metadata.rbegin(); pair != Metadata.rend(); ++pair) {
+        const std::string key = pair->first == "author" ? "artist"
+                                : pair->first == "year" ? "date"
+                                                        : pair->first;
+        lav::av_dict_set(&oc->metadata, key.c_str(), pair->second.c_str(), 0);
+    }
     Metadata.clear();
 
     OutputFiles[index] = oc;
@@ -544,6 +634,14 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
     oc->max_delay = SaturatedCast<int>(MuxMaxDelay * 1000000.0f);
     if (muxerOptions && lav::av_opt_find(oc->priv_data, "loop", nullptr, 0, 0))
         lav::av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
+    // An image sequence needs a number in its name, unless only one picture
+    // is written or the muxer is told to keep rewriting the one file.
+    if (std::strcmp(format->name, "image2") == 0 && !lav::av_filename_number_test(name.c_str()) &&
+        MaxFrames[AVMEDIA_TYPE_VIDEO] != 1) {
+        int64_t update = 0;
+        if (!muxerOptions || lav::av_opt_get_int(oc->priv_data, "update", 0, &update) < 0 || !update)
+            return fail(OpenErrorText(displayName, AVERROR(EDOM)));
+    }
     CopyContextOptions(OptionContexts, oc, OptionContexts.Format, AV_OPT_FLAG_ENCODING_PARAM);
 
     if (!(format->flags & AVFMT_NOFILE)) {
@@ -556,6 +654,7 @@ int32_t TCustomFFmpeg::OpenOutput(const std::u16string &fileName)
         }
         if (r < 0) return fail("Could not open '" + displayName + "'");
     }
+    OutputIdentities[index] = IdentityOf(displayName);
 
     OutputFormat = nullptr;
     InputFormat = nullptr;

@@ -373,6 +373,23 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState &ost, TInputStreamState &
     }
 }
 
+int64_t TCustomFFmpeg::SourceVideoBitRate(const TInputStreamState &ist) const
+{
+    if (ist.Stream->codecpar->bit_rate > 0) return ist.Stream->codecpar->bit_rate;
+    // Otherwise the file's rate less what its other streams declare, when
+    // this is its only video stream.
+    const AVFormatContext *file = InputFiles[ist.FileIndex];
+    if (!file || file->bit_rate <= 0) return 0;
+    int64_t rate = file->bit_rate;
+    for (unsigned s = 0; s < file->nb_streams; ++s) {
+        const AVCodecParameters *par = file->streams[s]->codecpar;
+        if (int(s) == ist.StreamIndex) continue;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) return 0;
+        rate -= std::max<int64_t>(par->bit_rate, 0);
+    }
+    return std::max<int64_t>(rate, 0);
+}
+
 void TCustomFFmpeg::SetUpVideoTranscode(TOutputStreamState &ost, TInputStreamState &ist)
 {
     AVCodecContext *enc = ost.Encoder;
@@ -381,6 +398,17 @@ void TCustomFFmpeg::SetUpVideoTranscode(TOutputStreamState &ost, TInputStreamSta
         throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                          int(ist.Stream->codecpar->codec_id), ist.FileIndex,
                                          ist.StreamIndex));
+    // "sameq": the decoders no longer report the quantiser of each picture,
+    // so the source's quality is approached by encoding at its bit rate.
+    if (SameQuality && !(enc->flags & AV_CODEC_FLAG_QSCALE)) {
+        const int64_t rate = SourceVideoBitRate(ist);
+        if (rate > 0) {
+            enc->bit_rate = rate;
+            Log(1, FormatText("sameq: encoding at the source's bit rate of %lld bit/s", (long long)rate));
+        } else {
+            Log(0, "sameq: the source's bit rate is unknown, the encoder's own is used");
+        }
+    }
     // Crops and pads are never negative; sizes are summed wide, as a damaged
     // input's size and large pads may not fit an int together.
     ost.CropEnabled = (CropTop | CropBottom | CropLeft | CropRight) != 0;
@@ -507,6 +535,15 @@ void TCustomFFmpeg::OpenEncoder(TOutputStreamState &ost, int32_t index)
 
     if (lav::avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
         throw FFmpegException("av_malloc fail");
+    // What the encoder tells the muxer (the buffer size and rates of its
+    // stream, which the MPEG muxers advertise) goes onto the stream before
+    // the header is written.
+    for (int i = 0; i < enc->nb_coded_side_data; ++i) {
+        const AVPacketSideData &data = enc->coded_side_data[i];
+        uint8_t *copy = lav::av_stream_new_side_data(ost.Stream, data.type, data.size);
+        if (!copy) throw FFmpegException("av_malloc fail");
+        std::copy_n(data.data, data.size, copy);
+    }
     ost.Stream->time_base = enc->time_base;
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
         ost.Stream->avg_frame_rate = AVRational{enc->time_base.den, enc->time_base.num};

@@ -199,7 +199,7 @@ void TCustomFFmpeg::EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, c
         out->interlaced_frame = decoded->interlaced_frame;
         if (interlacedCoding)
             out->top_field_first = TopFieldFirst == -1 ? decoded->top_field_first : TopFieldFirst;
-        out->quality = int(std::lrint(SameQuality ? ist.Quality : ost.Quality));
+        out->quality = int(std::lrint(ost.Quality));
         out->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : decoded->pict_type;
         ost.LastVideoPts = pts;
         out->pts = pts;

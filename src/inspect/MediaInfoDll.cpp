@@ -2,6 +2,8 @@
 
 #include <MediaInfoDLL/MediaInfoDLL_Static.h>
 
+#include <locale.h>
+
 #include <charconv>
 #include <mutex>
 
@@ -25,6 +27,31 @@ template <typename T> bool ConvertWhole(const std::string &text, T &value)
     auto [end, error] = std::from_chars(first, last, value);
     return error == std::errc() && end == last;
 }
+
+// The library's narrow interface converts names and answers with the
+// thread's locale. For the life of a guard the thread uses a UTF-8 one, so
+// that file names and texts are UTF-8 whatever the process locale is (the C
+// locale of services and of programs that never call setlocale included).
+class TUtf8Locale {
+public:
+    TUtf8Locale()
+    {
+        static const locale_t utf8 = [] {
+            locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+            return l ? l : newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t(nullptr));
+        }();
+        if (utf8) FPrevious = uselocale(utf8);
+    }
+    ~TUtf8Locale()
+    {
+        if (FPrevious) uselocale(FPrevious);
+    }
+    TUtf8Locale(const TUtf8Locale &) = delete;
+    TUtf8Locale &operator=(const TUtf8Locale &) = delete;
+
+private:
+    locale_t FPrevious = nullptr;
+};
 
 // The old parameter names ("Codec/String", "PlayTime") answer only in the
 // library's legacy mode, a library-wide setting made once.
@@ -66,6 +93,7 @@ double TextToFloat(const std::string &text, double defaultValue)
 TMediaInfoDll::TMediaInfoDll(const std::string &fileName)
 {
     SetLegacyMode();
+    TUtf8Locale utf8;
     FHandle = MediaInfoA_New();
     if (!FHandle) return;
     MediaInfoA_Open(FHandle, fileName.c_str());
@@ -80,6 +108,7 @@ TMediaInfoDll::~TMediaInfoDll()
 std::string TMediaInfoDll::Get(int streamKind, int streamNumber, const char *parameter)
 {
     if (!FHandle || streamNumber < 0) return {};
+    TUtf8Locale utf8;
     const char *text = MediaInfoA_Get(FHandle, MediaInfo_stream_C(streamKind), size_t(streamNumber),
                                       parameter, MediaInfo_Info_Text, MediaInfo_Info_Name);
     return text ? text : "";
@@ -101,12 +130,12 @@ std::string TMediaInfoDll::GetFileExtension() { return Get(MediaInfo_Stream_Gene
 
 std::u16string TMediaInfoDll::GetVideoCodec()
 {
-    return MyUtils::NarrowToWide(Get(MediaInfo_Stream_Video, 0, "Codec/String"));
+    return MyUtils::Utf8ToUtf16(Get(MediaInfo_Stream_Video, 0, "Codec/String"));
 }
 
 std::u16string TMediaInfoDll::GetAudioCodec(int n)
 {
-    return MyUtils::NarrowToWide(Get(MediaInfo_Stream_Audio, n, "Codec/String"));
+    return MyUtils::Utf8ToUtf16(Get(MediaInfo_Stream_Audio, n, "Codec/String"));
 }
 
 double TMediaInfoDll::GetFrameRate()

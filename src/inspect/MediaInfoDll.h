@@ -29,7 +29,8 @@ double TextToFloat(const std::string &text, double defaultValue);
 
 class TMediaInfoDll {
 public:
-    // `fileName` in the C library's character set.
+    // `fileName` in UTF-8, whatever the process locale; the texts answered
+    // are UTF-8 too.
     explicit TMediaInfoDll(const std::string &fileName);
     ~TMediaInfoDll();
     TMediaInfoDll(const TMediaInfoDll &) = delete;

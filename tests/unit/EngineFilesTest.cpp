@@ -779,6 +779,30 @@ TEST_F(FilesTest, OldEncoderNamesAreLookedUpUnderTheirCurrentNames)
     }
 }
 
+// What the component does (input first, then the output) and the reverse:
+// neither side may be the other, under any spelling of its name.
+TEST_F(FilesTest, AnOutputIsNeverAnInput)
+{
+    const std::string input = Folder.File("源.mp4"), source = ReadFile(MediaFixture("colours.mp4"));
+    WriteFile(input, source);
+    std::filesystem::create_hard_link(input, Folder.File("link.mp4"));
+    ASSERT_TRUE(Open(input)) << Engine.LastError;
+    for (const std::string &output : {input, Folder.File("./源.mp4"), Folder.File("link.mp4")}) {
+        EXPECT_EQ(Create(output), -1);
+        EXPECT_EQ(Engine.LastError,
+                  "Output file '" + output + "' is the input file '" + input + "': it would be overwritten");
+        EXPECT_EQ(Engine.NumOutputFiles, 0);
+    }
+    EXPECT_TRUE(ReadFile(input) == source);
+
+    Engine.Reset();
+    const std::string output = Folder.File("out.mp4");
+    ASSERT_EQ(Create(output), 1) << Engine.LastError;
+    EXPECT_FALSE(Open(output));
+    EXPECT_EQ(Engine.LastError, "Input file '" + output + "' is the output file '" + output + "'");
+    EXPECT_EQ(Engine.NumInputFiles, 0);
+}
+
 TEST_F(FilesTest, UnicodeNamesUnderTheCLocale)
 {
     const std::string saved = std::setlocale(LC_ALL, nullptr);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -37,7 +38,8 @@ struct TRun {
 
 // Runs vidmorph-cli in `folder` with the arguments; "@name" stands for the
 // fixture of that name.
-TRun RunCli(const std::string &folder, const std::vector<std::string> &args)
+TRun RunCli(const std::string &folder, const std::vector<std::string> &args,
+            const std::vector<std::string> *environment = nullptr)
 {
     std::vector<std::string> resolved;
     for (const std::string &a : args)
@@ -54,7 +56,14 @@ TRun RunCli(const std::string &folder, const std::vector<std::string> &args)
         std::vector<char *> argv{const_cast<char *>(VIDMORPH_CLI)};
         for (const std::string &a : resolved) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execv(VIDMORPH_CLI, argv.data());
+        if (environment) {
+            std::vector<char *> envp;
+            for (const std::string &e : *environment) envp.push_back(const_cast<char *>(e.c_str()));
+            envp.push_back(nullptr);
+            execve(VIDMORPH_CLI, argv.data(), envp.data());
+        } else {
+            execv(VIDMORPH_CLI, argv.data());
+        }
         _exit(98);
     }
     TRun run;
@@ -176,6 +185,41 @@ int Peak(const std::vector<int16_t> &samples, size_t from = 0, size_t to = SIZE_
 bool Contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// The two cues of subtitles.mkv, read back as SubRip.
+void ExpectTheTwoCues(const std::string &file)
+{
+    const std::string srt =
+        Capture("ffmpeg -nostdin -v error -i " + Quote(file) + " -map 0:s -f srt - 2>/dev/null");
+    EXPECT_TRUE(Contains(srt, "00:00:00,200 --> 00:00:00,900\nHello")) << srt;
+    EXPECT_TRUE(Contains(srt, "00:00:01,000 --> 00:00:01,800\nWorld")) << srt;
+}
+
+// The container's metadata tags of a file, as key=value lines.
+std::string FormatTags(const std::string &file)
+{
+    return Capture("ffprobe -v error -show_entries format_tags -of default=nw=1:nk=0 " + Quote(file) +
+                   " 2>/dev/null");
+}
+
+// The buffer size bounds (bytes) that the system headers of an MPEG program
+// stream give for stream `id` (0xE0 the first video stream).
+std::vector<int> SystemHeaderBufferBounds(const std::string &file, int id)
+{
+    const std::string data = ReadFile(file);
+    std::vector<int> bounds;
+    for (size_t p = data.find(std::string("\0\0\1\xBB", 4)); p != std::string::npos && p + 12 <= data.size();
+         p = data.find(std::string("\0\0\1\xBB", 4), p + 4)) {
+        const size_t length = (size_t(uint8_t(data[p + 4])) << 8) | uint8_t(data[p + 5]);
+        for (size_t e = p + 12; e + 3 <= p + 6 + length && e + 3 <= data.size(); e += 3) {
+            if (uint8_t(data[e]) != id) continue;
+            const int scale = (uint8_t(data[e + 1]) >> 5) & 1;
+            const int size = ((uint8_t(data[e + 1]) & 0x1F) << 8) | uint8_t(data[e + 2]);
+            bounds.push_back(size * (scale ? 1024 : 128));
+        }
+    }
+    return bounds;
 }
 
 // ---- The table of conversions ----------------------------------------------
@@ -409,7 +453,14 @@ const std::vector<TConversion> Conversions = {
     {"TargetPalVcd",
      {"-i", "@clip.mp4", "-target", "pal-vcd", "out.mpg"},
      "out.mpg",
-     {Video("mpeg1video", 352, 288, "25/1", 50), Audio("mp2", 44100, 2)}},
+     {Video("mpeg1video", 352, 288, "25/1", 50), Audio("mp2", 44100, 2)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         // The VCD video buffer (40 KiB) and the muxer's 6 KiB, as Debian's
+         // ffmpeg writes them; the muxer's own default would be 230 KiB.
+         const std::vector<int> bounds = SystemHeaderBufferBounds(out, 0xE0);
+         ASSERT_FALSE(bounds.empty());
+         for (int b : bounds) EXPECT_EQ(b, 46 * 1024);
+     }},
     {"TargetNtscDvd",
      {"-i", "@clip.mp4", "-target", "ntsc-dvd", "out.vob"},
      "out.vob",
@@ -426,12 +477,52 @@ const std::vector<TConversion> Conversions = {
      {"-i", "@subtitles.mkv", "-vcodec", "copy", "-scodec", "ass", "out.mkv"},
      "out.mkv",
      {Video("mpeg4", 160, 120, "25/1", 50), Subtitle("ass", 2)},
+     [](const std::string &out, const std::string &, const TRun &) { ExpectTheTwoCues(out); }},
+    // Without "-scodec" the subtitles take the container's own encoder.
+    {"SubtitlesWithoutACodecInMatroska",
+     {"-i", "@subtitles.mkv", "-vcodec", "copy", "out.mkv"},
+     "out.mkv",
+     {Video("mpeg4", 160, 120, "25/1", 50), Subtitle("ass", 2)},
+     [](const std::string &out, const std::string &, const TRun &) { ExpectTheTwoCues(out); }},
+    {"SubtitlesWithoutACodecInMp4",
+     {"-i", "@subtitles.mkv", "-vcodec", "copy", "out.mp4"},
+     "out.mp4",
+     {Video("mpeg4", 160, 120, "25/1", 50), Subtitle("mov_text", -1)},
+     [](const std::string &out, const std::string &, const TRun &) { ExpectTheTwoCues(out); }},
+    {"AuthorAndYearAreArtistAndDate",
+     {"-i", "@clip.mp4", "-metadata", "author=Zhang San", "-metadata", "year=2010", "-vcodec", "copy",
+      "-acodec", "copy", "out.mp4"},
+     "out.mp4",
+     {Video("mpeg4", 160, 120, "25/1", 50), Audio("aac", 44100, 2)},
      [](const std::string &out, const std::string &, const TRun &) {
-         const std::string srt =
-             Capture("ffmpeg -nostdin -v error -i " + Quote(out) + " -map 0:s -f srt - 2>/dev/null");
-         EXPECT_TRUE(Contains(srt, "00:00:00,200 --> 00:00:00,900\nHello")) << srt;
-         EXPECT_TRUE(Contains(srt, "00:00:01,000 --> 00:00:01,800\nWorld")) << srt;
+         const std::string tags = FormatTags(out);
+         EXPECT_TRUE(Contains(tags, "TAG:artist=Zhang San")) << tags;
+         EXPECT_TRUE(Contains(tags, "TAG:date=2010")) << tags;
      }},
+    // The decoders report no quantiser: "sameq" encodes at the source's rate.
+    {"SameqEncodesAtTheSourceBitRate",
+     {"-i", "@clip.mp4", "-sameq", "-vcodec", "mpeg4", "-an", "out.avi"},
+     "out.avi",
+     {Video("mpeg4", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &folder, const TRun &run) {
+         const std::string source = MediaFixture("clip.mp4");
+         const int rate = Number(Probe(source).OfType("video")[0], "bit_rate");
+         ASSERT_GT(rate, 0);
+         EXPECT_TRUE(Contains(run.Err, "sameq: encoding at the source's bit rate of " + std::to_string(rate)))
+             << run.Err;
+         // As big as Debian's ffmpeg makes it at that bit rate.
+         const std::string reference = folder + "/reference.avi";
+         Capture("ffmpeg -nostdin -v error -i " + Quote(source) + " -c:v mpeg4 -b:v " + std::to_string(rate) +
+                 " -an " + Quote(reference));
+         const double ratio =
+             double(std::filesystem::file_size(out)) / double(std::filesystem::file_size(reference));
+         EXPECT_NEAR(ratio, 1.0, 0.15);
+     }},
+    // One picture needs no number in its name.
+    {"OnePictureWithoutANumber",
+     {"-i", "@clip.mp4", "-vframes", "1", "out.jpg"},
+     "out.jpg",
+     {Video("mjpeg", 160, 120, "25/1", 1)}},
 };
 
 void PrintTo(const TConversion &c, std::ostream *os) { *os << c.Name; }
@@ -495,9 +586,16 @@ INSTANTIATE_TEST_SUITE_P(Engine, Conversion, ::testing::ValuesIn(Conversions),
 
 struct TRefusal {
     const char *Name;
-    std::vector<std::string> Args; // the output is out.mp4
+    std::vector<std::string> Args;
     const char *Message;
+    const char *Output = "out.mp4";
 };
+
+std::vector<std::string> WithNewAudioStreams(std::vector<std::string> args, int count)
+{
+    for (int i = 0; i < count; ++i) args.push_back("-newaudio");
+    return args;
+}
 
 void PrintTo(const TRefusal &r, std::ostream *os) { *os << r.Name; }
 
@@ -521,6 +619,13 @@ const std::vector<TRefusal> Refusals = {
      {"-i", "@clip.mp4", "-map_meta_data", "0:5", "out.mp4"},
      "Invalid input file index 5 map_meta_data(0,5)"},
     {"UnknownFilter", {"-i", "@clip.mp4", "-vfilters", "nosuchfilter", "out.mp4"}, "Error opening filters!"},
+    // A video and an audio stream and 18 more make 20; the 21st is refused.
+    {"TwentyFirstStreamOfAnOutput", WithNewAudioStreams({"-i", "@clip.mp4", "out.mp4"}, 19),
+     "Too many streams in one output file (at most 20)"},
+    {"ImageSequenceWithoutANumber",
+     {"-i", "@clip.mp4", "out.jpg"},
+     "out.jpg: Incorrect image filename syntax.",
+     "out.jpg"},
 };
 
 class Refusal : public ::testing::TestWithParam<TRefusal> {};
@@ -531,11 +636,113 @@ TEST_P(Refusal, EndsWithItsMessageAndLeavesNoEmptyOutput)
     const TRun run = RunCli(folder.Path(), GetParam().Args);
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(Contains(run.Err, std::string("Error: ") + GetParam().Message)) << run.Err;
-    EXPECT_FALSE(std::filesystem::exists(folder.File("out.mp4"))) << "the 0-byte output is deleted";
+    EXPECT_FALSE(std::filesystem::exists(folder.File(GetParam().Output))) << "the 0-byte output is deleted";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, Refusal, ::testing::ValuesIn(Refusals),
                          [](const ::testing::TestParamInfo<TRefusal> &info) { return info.param.Name; });
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename() != "stderr.txt") names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Transcode, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
+{
+    TTempFolder folder;
+    const std::string source = ReadFile(MediaFixture("clip.mp4"));
+    WriteFile(folder.File("same.mp4"), source);
+    std::filesystem::create_hard_link(folder.File("same.mp4"), folder.File("link.mp4"));
+    std::filesystem::create_symlink("same.mp4", folder.File("sym.mp4"));
+    std::filesystem::create_directory(folder.File("sub"));
+    const std::vector<std::string> before = FolderEntries(folder.Path());
+    const struct {
+        std::vector<std::string> Args;
+        const char *Message;
+    } cases[] = {
+        {{"-i", "same.mp4", "-t", "1", "same.mp4"}, "Output file 'same.mp4' is the input file 'same.mp4'"},
+        {{"-i", "same.mp4", "./same.mp4"}, "Output file './same.mp4' is the input file 'same.mp4'"},
+        {{"-i", "same.mp4", "sub/../same.mp4"}, "Output file 'sub/../same.mp4' is the input file 'same.mp4'"},
+        {{"-i", "same.mp4", "link.mp4"}, "Output file 'link.mp4' is the input file 'same.mp4'"},
+        {{"-i", "sym.mp4", "same.mp4"}, "Output file 'same.mp4' is the input file 'sym.mp4'"},
+        {{"-i", "same.mp4", "-y", "file:" + folder.File("same.mp4")}, "is the input file 'same.mp4'"},
+        // Neither an earlier output nor an output named before its input is written.
+        {{"-i", "same.mp4", "other.mp4", "same.mp4"}, "Output file 'same.mp4' is the input file 'same.mp4'"},
+        {{"same.mp4", "-i", "same.mp4"}, "Output file 'same.mp4' is the input file 'same.mp4'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Args.back());
+        const TRun run = RunCli(folder.Path(), c.Args);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_TRUE(Contains(run.Err, "Error: ") && Contains(run.Err, c.Message)) << run.Err;
+        EXPECT_TRUE(ReadFile(folder.File("same.mp4")) == source) << "the input is untouched";
+        EXPECT_EQ(FolderEntries(folder.Path()), before) << "no file is left behind";
+    }
+}
+
+TEST(Transcode, AnInputNoDemuxerRecognisesIsAnUnknownFormat)
+{
+    TTempFolder folder;
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "These are notes, not a video.\n";
+    WriteFile(folder.File("notes.avi"), text);
+    const TRun run = RunCli(folder.Path(), {"-i", "notes.avi", "out.mp4"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(Contains(run.Err, "Error: notes.avi: Unknown format")) << run.Err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("out.mp4")));
+}
+
+TEST(Transcode, DashIsStandardInputAndOutput)
+{
+    TTempFolder folder;
+    const std::string status =
+        Capture("cd " + Quote(folder.Path()) + " && " + VIDMORPH_CLI +
+                " -i - -vcodec copy -scodec copy -f matroska - <" + Quote(MediaFixture("subtitles.mkv")) +
+                " >piped.mkv 2>stderr.txt; echo $?");
+    EXPECT_EQ(status, "0\n") << ReadFile(folder.File("stderr.txt"));
+    const TProbe probe = Probe(folder.File("piped.mkv"));
+    ASSERT_EQ(probe.OfType("video").size(), 1u);
+    EXPECT_EQ(Number(probe.OfType("video")[0], "nb_read_frames"), 50);
+    EXPECT_EQ(probe.OfType("subtitle").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("-")));
+}
+
+// File names are UTF-8 whatever the locale: the same results under the C
+// locale, with no environment at all, and under C.UTF-8.
+TEST(Transcode, FileNamesDoNotDependOnTheLocale)
+{
+    const std::vector<std::vector<std::string>> environments = {{"LC_ALL=C"}, {}, {"LC_ALL=C.UTF-8"}};
+    for (const auto &environment : environments) {
+        SCOPED_TRACE(environment.empty() ? "no environment" : environment[0]);
+        TTempFolder folder;
+        WriteFile(folder.File("视频 一.mp4"), ReadFile(MediaFixture("clip.mp4")));
+        // Two names of the same length stay two files.
+        for (const char *output : {"输出一.mkv", "输出二.mkv"}) {
+            const TRun run =
+                RunCli(folder.Path(), {"-i", "视频 一.mp4", "-t", "0.5", "-vcodec", "copy", "-an", output},
+                       &environment);
+            EXPECT_EQ(run.Status, 0) << run.Err;
+            EXPECT_EQ(Probe(folder.File(output)).OfType("video").size(), 1u) << output;
+        }
+        // The pictures of an image sequence too.
+        TRun run = RunCli(folder.Path(), {"-i", "视频 一.mp4", "-vframes", "3", "图%d.png"}, &environment);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(FolderEntries(folder.Path()),
+                  (std::vector<std::string>{"图1.png", "图2.png", "图3.png", "视频 一.mp4", "输出一.mkv",
+                                            "输出二.mkv"}));
+        // An argument that is no UTF-8 is no file name.
+        run = RunCli(folder.Path(), {"-i", "视频 一.mp4", "bad\xFF\xFE.mkv"}, &environment);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_TRUE(Contains(run.Err, "Error: The file name 'bad\\xFF\\xFE.mkv' is not valid UTF-8"))
+            << run.Err;
+        EXPECT_EQ(FolderEntries(folder.Path()).size(), 6u);
+    }
+}
 
 TEST(Transcode, AllRtpOutputsLogTheirSdp)
 {

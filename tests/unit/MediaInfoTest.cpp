@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "MediaFixtures.h"
 #include "MediaInfoDll.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -44,6 +47,24 @@ TEST(MediaInfo, AMissingFileGivesZerosAndEmptyTexts)
     EXPECT_EQ(info.GetAudioCodec(0), u"");
     EXPECT_EQ(info.GetFrameRate(), 0.0);
     EXPECT_EQ(info.GetBitRate(), 0.0);
+}
+
+TEST(MediaInfo, NamesAreUtf8InEveryLocale)
+{
+    TTempFolder folder;
+    const std::string name = folder.File("视频 一.mp4");
+    WriteFile(name, ReadFile(MediaFixture("colours.mp4")));
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    for (const char *locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        ASSERT_TRUE(std::setlocale(LC_ALL, locale));
+        TMediaInfoDll info(name);
+        EXPECT_EQ(info.GetWidth(), 160);
+        EXPECT_NEAR(info.GetPlayTime(), 4000, 100);
+        EXPECT_EQ(info.GetFileExtension(), "mp4");
+        EXPECT_EQ(info.GetVideoCodec(), u"MPEG-4 Visual");
+    }
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(MediaInfo, TextsToNumbers)
