@@ -46,3 +46,11 @@ input transcode-720p.avi -f lavfi -i testsrc2=s=1280x720:r=25:d=30 \
   -c:v mpeg4 -q:v 3 -pix_fmt yuv420p -c:a libmp3lame -b:a 128k -ac 2 -f avi
 input transcode-60s.wav -f lavfi -i sine=f=440:sample_rate=44100:d=60 \
   -ac 2 -c:a pcm_s16le -f wav
+# Codec threads: 20 s of 720p H.264 (libx264 -preset veryfast, B-frames) with
+# AAC stereo at 48 kHz, and 10 s of the same for the batch of six files.
+input threads-720p.mp4 -f lavfi -i testsrc2=s=1280x720:r=25:d=20 \
+  -f lavfi -i sine=f=440:sample_rate=48000:d=20 \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -f mp4
+input batch-10s.mp4 -f lavfi -i testsrc2=s=1280x720:r=25:d=10 \
+  -f lavfi -i sine=f=440:sample_rate=48000:d=10 \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -f mp4

@@ -244,6 +244,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext **outputFiles, int32_t numOut
         }
     }
 
+    // Input streams that feed no output are not even read from their files.
+    for (const auto &ist : InputStreamStates)
+        if (ist->Discard && ist->Stream) ist->Stream->discard = AVDISCARD_ALL;
+
     // 7: parameters and resources per output stream.
     for (size_t i = 0; i < OutputStreamStates.size(); ++i) {
         TOutputStreamState &ost = *OutputStreamStates[i];
