@@ -25,14 +25,15 @@ std::string Printf(const char *format, ...)
     return buffer;
 }
 
-// Codec names that only the old libraries had, and the codec that does their
-// work now.
+// Codec names that only the old libraries had (or that the window's tables
+// use), and the codec that does their work now.
 struct TRenamedCodec {
     const char *Name;
     bool Encoder;
     const char *CurrentName;
 };
-const TRenamedCodec RenamedCodecs[] = {{"libfaac", true, "aac"}, {"libfaad", false, "aac"}};
+const TRenamedCodec RenamedCodecs[] = {
+    {"libfaac", true, "aac"}, {"libfaad", false, "aac"}, {"avc", true, "libx264"}};
 
 double RatioOf(AVRational r) { return r.den ? double(r.num) / r.den : 0.0; }
 

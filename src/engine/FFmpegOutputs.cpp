@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
@@ -84,6 +85,22 @@ bool Contains(const AVSampleFormat *list, int format)
     for (; list && *list != AV_SAMPLE_FMT_NONE; ++list)
         if (*list == format) return true;
     return false;
+}
+
+// The JPEG encoders list the limited-range YUV formats but open them only
+// when non-standard files are allowed: they get the full-range twin, which
+// they take at any strictness.
+AVPixelFormat FullRangeTwin(const AVCodec *encoder, AVPixelFormat format, int strictness)
+{
+    if (!encoder || (encoder->id != AV_CODEC_ID_MJPEG && encoder->id != AV_CODEC_ID_LJPEG) ||
+        strictness <= FF_COMPLIANCE_UNOFFICIAL)
+        return format;
+    const std::pair<AVPixelFormat, AVPixelFormat> twins[] = {{AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P},
+                                                             {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUVJ422P},
+                                                             {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P}};
+    for (const auto &[limited, full] : twins)
+        if (format == limited) return Contains(encoder->pix_fmts, full) ? full : format;
+    return format;
 }
 } // namespace
 
@@ -217,6 +234,7 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *oc, int32_t fileIndex)
         c->pix_fmt = AVPixelFormat(FramePixFmt);
         if (encoder && encoder->pix_fmts && !Contains(encoder->pix_fmts, c->pix_fmt))
             c->pix_fmt = encoder->pix_fmts[0];
+        c->pix_fmt = FullRangeTwin(encoder, c->pix_fmt, c->strict_std_compliance);
         if (IntraOnly) c->gop_size = 0;
         if (VideoQscale != 0 || SameQuality) {
             c->flags |= AV_CODEC_FLAG_QSCALE;
@@ -265,6 +283,17 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *oc, int32_t fileIndex)
         } else {
             codecId = lav::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
             encoder = lav::avcodec_find_encoder(codecId);
+            // The container's usual audio encoder may not be built into these
+            // libraries (3GP's AMR-NB): AAC, which every such container takes.
+            if (!encoder && codecId != AV_CODEC_ID_NONE) {
+                if (const AVCodec *aac = lav::avcodec_find_encoder(AV_CODEC_ID_AAC)) {
+                    const char *missing = lav::avcodec_get_name(codecId);
+                    Log(1, std::string("No ") + (missing ? missing : "default") +
+                               " audio encoder here: the audio is encoded as aac");
+                    encoder = aac;
+                    codecId = aac->id;
+                }
+            }
         }
     }
 

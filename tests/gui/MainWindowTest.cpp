@@ -503,7 +503,9 @@ void TMainWindowTest::StopEndsWithTheEndOfQueueMessage()
 
 void TMainWindowTest::RemovedFileFailsAndTheNextConverts()
 {
-    WriteConfig(Mp4Config(FOut, 0));
+    // On the device tab: the first brand's second model (MP4, 320x240).
+    WriteConfig(
+        QString("[savepath]\nnewfilepath=%1\n[select]\ncombobox3=0\ncombobox4=1\ntabindex=1\n").arg(FOut));
     MakeWindow();
     const QString gone = Source("clip.mp4", "gone.mp4");
     AddByDialog({Source("tiny.mp4", "first.mp4"), gone, Source("tiny.mp4", "third.mp4")});
@@ -517,6 +519,10 @@ void TMainWindowTest::RemovedFileFailsAndTheNextConverts()
     QCOMPARE(FServices.CountKind(mkWarning), 1);
     QVERIFY(FServices.HasMessage(mkInformation, "视频成功转换！"));
     QCOMPARE(Outputs(), QStringList({FOut + "/FIRST_(new).mp4", FOut + "/THIRD_(new).mp4"}));
+    for (const QString &output : Outputs()) {
+        const TDecoded decoded = DecodeWithFfprobe(output);
+        QVERIFY2(decoded.Clean && decoded.Frames > 0, qPrintable(output + ": " + decoded.Errors));
+    }
 }
 
 void TMainWindowTest::PowerOffOnlyWhenTickedAndCountedDown_data()

@@ -755,12 +755,28 @@ TEST_F(FilesTest, PrivateOptionsNothingTakesAreLoggedOnce)
 
 TEST_F(FilesTest, OldEncoderNamesAreLookedUpUnderTheirCurrentNames)
 {
-    for (int i = 0; i < 2; ++i) {
-        Set({{"acodec", "libfaac"}});
-        ASSERT_EQ(Create(Folder.File("out" + std::to_string(i) + ".m4a")), i + 1) << Engine.LastError;
-        EXPECT_EQ(Engine.OutputCodecs.back(), lav::avcodec_find_encoder_by_name("aac"));
+    struct TCase {
+        const char *Option, *Name, *Output, *Current;
+    };
+    const TCase cases[] = {{"acodec", "libfaac", ".m4a", "aac"}, {"vcodec", "avc", ".mp4", "libx264"}};
+    int outputs = 0;
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Logs.clear();
+        for (int i = 0; i < 2; ++i) {
+            Set({{c.Option, c.Name}});
+            ASSERT_EQ(Create(Folder.File("out" + std::to_string(outputs) + c.Output)), outputs + 1)
+                << Engine.LastError;
+            ++outputs;
+            // The stream named by the option is the last one given an encoder by name.
+            const AVCodec *named = nullptr;
+            for (const AVCodec *codec : Engine.OutputCodecs)
+                if (codec) named = codec;
+            EXPECT_EQ(named, lav::avcodec_find_encoder_by_name(c.Current));
+        }
+        EXPECT_EQ(LogsAt(1), std::vector<std::string>{std::string("The encoder ") + c.Name + " is now the " +
+                                                      c.Current + " encoder"});
     }
-    EXPECT_EQ(LogsAt(1), std::vector<std::string>{"The encoder libfaac is now the aac encoder"});
 }
 
 TEST_F(FilesTest, UnicodeNamesUnderTheCLocale)

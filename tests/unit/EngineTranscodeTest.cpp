@@ -378,6 +378,34 @@ const std::vector<TConversion> Conversions = {
      {"-i", "@late-audio.mkv", "out.mp4"},
      "out.mp4",
      {Video("h264", 160, 120, "25/1", 50), Audio("aac", 44100, 1, 1.45, 1.6)}},
+    {"AvcIsLibx264",
+     {"-i", "@clip.mp4", "-vcodec", "avc", "-an", "out.mp4"},
+     "out.mp4",
+     {Video("h264", 160, 120, "25/1", 50)}},
+    // 3GP's own audio encoder (AMR-NB) is not in these libraries: AAC.
+    {"ThreeGpWithoutAnAudioCodec",
+     {"-i", "@clip.mp4", "-s", "176x144", "out.3gp"},
+     "out.3gp",
+     {Video("h263", 176, 144, "25/1", 50), Audio("aac", 44100, 2, 1.95, 2.1)},
+     [](const std::string &, const std::string &, const TRun &run) {
+         EXPECT_TRUE(Contains(run.Err, "No amr_nb audio encoder here: the audio is encoded as aac"))
+             << run.Err;
+     }},
+    // The JPEG encoders open only full-range YUV at normal strictness.
+    {"MjpegFromLimitedRangeYuv",
+     {"-i", "@clip.mp4", "-vcodec", "mjpeg", "-an", "out.avi"},
+     "out.avi",
+     {Video("mjpeg", 160, 120, "25/1", 50)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         EXPECT_LT(MeanDifference(FirstPictureGrey(out), FirstPictureGrey(MediaFixture("clip.mp4"))), 4.0);
+     }},
+    {"LosslessJpegFromLimitedRangeYuv",
+     {"-i", "@clip.mp4", "-vcodec", "ljpeg", "-an", "-vframes", "5", "out.avi"},
+     "out.avi",
+     {Video("mjpeg", 160, 120, "25/1", 5)},
+     [](const std::string &out, const std::string &, const TRun &) {
+         EXPECT_LT(MeanDifference(FirstPictureGrey(out), FirstPictureGrey(MediaFixture("clip.mp4"))), 2.0);
+     }},
     {"TargetPalVcd",
      {"-i", "@clip.mp4", "-target", "pal-vcd", "out.mpg"},
      "out.mpg",

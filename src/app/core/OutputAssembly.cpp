@@ -648,8 +648,10 @@ bool OutputAssembly::BuildOutputOptions(const TAssemblyContext &context, const s
 
     // An audio encoder the container cannot carry (a summary line left by
     // another tab) gives way to the container's usual one.
+    const size_t dot = ext.rfind('.');
+    const std::string container = dot == std::string::npos ? ext : ext.substr(dot);
     for (const TContainerAudio &ca : ContainerAudio) {
-        if (ext == ca.Ext && !o.AudioCodec.empty() && !WordIn(o.AudioCodec, ca.Allowed))
+        if (container == ca.Ext && !o.AudioCodec.empty() && !WordIn(o.AudioCodec, ca.Allowed))
             o.AudioCodec = ca.Usual;
     }
 
