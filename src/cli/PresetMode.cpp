@@ -49,6 +49,17 @@ bool ApplyClip(TPresetOptions &o, const std::string &value, std::string &error)
     return true;
 }
 
+bool ApplyJobs(TPresetOptions &o, const std::string &value, std::string &error)
+{
+    int32_t jobs = 0;
+    if (!ParseInt32(value, jobs) || jobs < 1 || jobs > 64) {
+        error = "--jobs takes a number of files from 1 to 64, not \"" + value + "\"";
+        return false;
+    }
+    o.Jobs = jobs;
+    return true;
+}
+
 // clang-format off
 const TPresetOption PresetOptionTable[] = {
     {"--list-profiles", "", "list every profile ID, in list order",
@@ -62,6 +73,7 @@ const TPresetOption PresetOptionTable[] = {
     {"--output-folder", "DIR", "write the outputs there (default: the window's output folder)",
      [](TPresetOptions &o, const std::string &v, std::string &) { o.OutputFolder = v; return true; }},
     {"--clip", "START_MS,END_MS", "convert only this part of each file (held within its duration)", ApplyClip},
+    {"--jobs", "N", "convert N files at once (default 1)", ApplyJobs},
     {"--verbose", "", "show the engine's log lines",
      [](TPresetOptions &o, const std::string &, std::string &) { o.Verbose = true; return true; }},
     {"--help", "", "show this help",
@@ -325,7 +337,7 @@ void PrintPresetModeUsage()
     std::printf(
         "\nPreset mode (the window's profiles without the window; not mixed with the options above):\n"
         "  vidmorph-cli --list-profiles\n"
-        "  vidmorph-cli --profile ID [--output-folder DIR] [--clip START_MS,END_MS] FILE...\n"
+        "  vidmorph-cli --profile ID [--output-folder DIR] [--clip START_MS,END_MS] [--jobs N] FILE...\n"
         "  vidmorph-cli --sample SAMPLE [...] FILE...\n"
         "  vidmorph-cli --custom TYPE,WIDTH,HEIGHT,BITRATE,FPS [...] FILE...\n");
     for (const TPresetOption &option : PresetOptionTable) {
@@ -506,7 +518,7 @@ int RunPresetMode(int argc, char **argv)
         bool interrupted = false;
         if (!pickFailed && queued > 0) {
             run.Start();
-            component.StartConvert(1);
+            component.StartConvert(options.Jobs);
             for (;;) {
                 {
                     std::lock_guard<std::mutex> lock(stateLock);

@@ -2,10 +2,10 @@
 // the window. Each file becomes one task built exactly as the window builds
 // it on the chosen tab and position (format preset, device model, sample
 // video or custom values), queued on the conversion component and run one
-// at a time, with a status line per file and a summary.
+// at a time (or --jobs at once), with a status line per file and a summary.
 //
 //   vidmorph-cli --list-profiles
-//   vidmorph-cli --profile ID [--output-folder DIR] [--clip START_MS,END_MS] FILE...
+//   vidmorph-cli --profile ID [--output-folder DIR] [--clip START_MS,END_MS] [--jobs N] FILE...
 //   vidmorph-cli --sample SAMPLE [...] FILE...
 //   vidmorph-cli --custom TYPE,WIDTH,HEIGHT,BITRATE,FPS [...] FILE...
 //
@@ -29,6 +29,7 @@ struct TPresetOptions {
     int64_t ClipStartMs = 0;
     int64_t ClipEndMs = 0;
     bool Verbose = false; // the engine's and the libraries' log lines
+    int32_t Jobs = 1;     // files converted at once
     std::vector<std::string> Files;
 };
 

@@ -280,6 +280,10 @@ public:
     AVFormatContext *InputFiles[MAX_FILES] = {};
     int32_t NumInputFiles = 0;
     int64_t InputTsOffset[MAX_FILES] = {};
+    // Where an input's "ss" put its start, in its time stamps after the
+    // offset; AV_NOPTS_VALUE without "ss". What the backward seek brings
+    // from before it is decoded and dropped.
+    int64_t InputClipStart[MAX_FILES] = {};
     double InputTsScale[MAX_FILES][MAX_STREAMS] = {}; // 0 = no scaling
     std::vector<const AVCodec *> InputCodecs;         // decoders chosen by name
     AVFormatContext *OutputFiles[MAX_FILES] = {};
@@ -389,7 +393,7 @@ public:
     bool LoopInput = false;
     int32_t LoopOutput = -1;
     int32_t Verbose = 1;
-    int32_t ThreadCount = 1;
+    int32_t ThreadCount = 0; // codec threads; 0 = as many as the libraries choose
     int32_t VideoSyncMethod = -1;
     int32_t AudioSyncMethod = 0;
     float AudioDriftThreshold = 0.1f;
@@ -546,6 +550,9 @@ private:
     int DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPacket *packet);
     void DispatchPicture(TInputStreamState &ist, int32_t index, AVFrame *frame);
     void DispatchSamples(TInputStreamState &ist, int32_t index, AVFrame *frame);
+    // Drops the samples of a decoded block that lie before the stream's cut
+    // time (the block then starts later); false when none is left.
+    bool CutSamples(TInputStreamState &ist, AVFrame *frame);
     void CopyPacket(TOutputStreamState &ost, TInputStreamState &ist, const AVPacket &packet, int64_t pts);
     void DrainEncoders(int32_t index);
     void EmulateRate(TInputStreamState &ist);
@@ -557,13 +564,12 @@ private:
     // Audio path (FFmpegAudio.cpp).
     void EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, AVFrame *frame);
     void FlushAudio(TOutputStreamState &ost);
+    // Resamples or converts a block of input samples when the stream needs
+    // it, then encodes it.
+    void ConvertAndEncode(TOutputStreamState &ost, AVFrame *holder, const uint8_t *const *data, int samples);
+    // Encodes a block of samples in the encoder's format; what lies beyond
+    // the output's "t" is left out.
     void EncodeAudioBlock(TOutputStreamState &ost, AVFrame *holder, const uint8_t *const *data, int samples);
-    // Whether a gap of gapSeconds between the output and the input clock may
-    // be corrected (duplicated or dropped pictures, silence or discarded
-    // samples): not when it is longer than DtsDeltaThreshold, which takes it
-    // for a time stamp jump (a damaged input must not turn into hours of
-    // output). The first refusal per output stream is logged.
-    bool FillableGap(double gapSeconds, bool &reported, const TInputStreamState &ist);
 
     // Video path and filters (FFmpegVideo.cpp).
     void EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, const TPicture &picture, AVFrame *holder,

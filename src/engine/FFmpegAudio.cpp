@@ -58,6 +58,7 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
     const int encRate = enc->sample_rate;
     const AVSampleFormat encFormat = enc->sample_fmt;
     int samples = frame->nb_samples;
+    if (ost.LimitReached) return;
     if (inChannels <= 0 || inChannels > MaxPlanes || inRate <= 0 || encRate <= 0 || samples <= 0) return;
 
     // A channel count (or, mid-stream, a rate) of its own needs the resampler.
@@ -110,8 +111,7 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
     if (AudioSyncMethod) {
         const double delta = syncTime * encRate - double(ost.SyncOutPos) - double(queued);
         const int64_t idelta = int64_t(delta * inRate / encRate);
-        // A gap beyond the jump threshold is neither filled nor cut.
-        if (std::fabs(delta) > 50 && FillableGap(std::fabs(delta) / encRate, ost.GapReported, ist)) {
+        if (std::fabs(delta) > 50) {
             if (ist.IsStart || std::fabs(delta) > encRate * double(AudioDriftThreshold)) {
                 if (idelta < 0) {
                     const int drop = int(std::min<int64_t>(-idelta, samples));
@@ -122,27 +122,26 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
                     if (samples == 0) return;
                     ist.IsStart = 0;
                 } else {
-                    int64_t add = idelta;
-                    const int64_t cap = SilenceCap / (2 * inChannels);
-                    if (add + samples <= cap)
-                        ist.IsStart = 0;
-                    else
-                        add = std::max<int64_t>(cap - samples, 0);
+                    // The whole gap is filled before the block, in pieces of
+                    // at most the cap, so that the block's own samples come
+                    // after all of the silence.
+                    const int64_t cap = std::max<int64_t>(SilenceCap / (2 * inChannels), 1);
                     if (!SilenceFrame) SilenceFrame = lav::av_frame_alloc();
                     AVChannelLayout layout = UsableLayout(frame->ch_layout);
-                    const bool ready =
-                        SilenceFrame && Reserve(SilenceFrame, inFormat, layout, inRate, int(add) + samples);
+                    const bool ready = SilenceFrame && Reserve(SilenceFrame, inFormat, layout, inRate,
+                                                               int(std::min<int64_t>(idelta, cap)));
                     lav::av_channel_layout_uninit(&layout);
                     if (!ready) throw FFmpegException("av_malloc failed");
-                    lav::av_samples_set_silence(SilenceFrame->extended_data, 0, int(add), inChannels,
-                                                inFormat);
-                    lav::av_samples_copy(SilenceFrame->extended_data, const_cast<uint8_t *const *>(data),
-                                         int(add), 0, samples, inChannels, inFormat);
-                    for (int p = 0; p < planes; ++p) data[p] = SilenceFrame->extended_data[p];
-                    samples += int(add);
-                    holder = SilenceFrame;
+                    lav::av_samples_set_silence(SilenceFrame->extended_data, 0,
+                                                int(std::min<int64_t>(idelta, cap)), inChannels, inFormat);
                     if (Verbose > 2 && LogHandler)
                         Log(1, FormatText("adding %lld audio samples of silence", (long long)(int64_t)delta));
+                    for (int64_t left = idelta; left > 0 && !ost.LimitReached && !StopRequested;) {
+                        const int piece = int(std::min<int64_t>(left, cap));
+                        ConvertAndEncode(ost, SilenceFrame, SilenceFrame->extended_data, piece);
+                        left -= piece;
+                    }
+                    ist.IsStart = 0;
                 }
             } else if (AudioSyncMethod > 1) {
                 const int comp = int(std::clamp(delta, -double(AudioSyncMethod), double(AudioSyncMethod)));
@@ -156,7 +155,16 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
     } else {
         ost.SyncOutPos = std::llrint(syncTime * encRate) - queued;
     }
+    ConvertAndEncode(ost, holder, data, samples);
+}
 
+void TCustomFFmpeg::ConvertAndEncode(TOutputStreamState &ost, AVFrame *holder, const uint8_t *const *data,
+                                     int samples)
+{
+    AVCodecContext *enc = ost.Encoder;
+    const AVSampleFormat encFormat = enc->sample_fmt;
+    const int encRate = enc->sample_rate;
+    if (ost.LimitReached || samples <= 0) return;
     if (!ost.Resampler) {
         EncodeAudioBlock(ost, holder, data, samples);
         return;
@@ -166,8 +174,8 @@ void TCustomFFmpeg::EmitAudio(TOutputStreamState &ost, TInputStreamState &ist, A
     if (!ConvertFrame || capacity < 0 ||
         !Reserve(ConvertFrame, encFormat, enc->ch_layout, encRate, std::max(capacity, 1)))
         throw FFmpegException("av_malloc failed");
-    const int converted =
-        lav::swr_convert(ost.Resampler, ConvertFrame->extended_data, capacity, data, samples);
+    const int converted = lav::swr_convert(ost.Resampler, ConvertFrame->extended_data, capacity,
+                                           const_cast<const uint8_t **>(data), samples);
     if (converted < 0) {
         if (ExitOnError) throw FFmpegException("av_audio_convert() failed");
         Log(0, "av_audio_convert() failed");
@@ -184,6 +192,17 @@ void TCustomFFmpeg::EncodeAudioBlock(TOutputStreamState &ost, AVFrame *holder, c
     AVFrame *out = ost.EncodeFrame;
     const AVRational sampleClock{1, enc->sample_rate};
     int lastSize = 0;
+    if (RecordingTime != INT64_MAX) {
+        // The output's "t" in samples: what goes beyond it is left out.
+        const int64_t limit = lav::av_rescale(RecordingTime, enc->sample_rate, 1000000);
+        const int64_t taken =
+            ost.NextAudioPts + (enc->frame_size > 1 ? lav::av_audio_fifo_size(ost.Fifo) : 0);
+        if (taken + samples >= limit) {
+            ost.LimitReached = true;
+            samples = int(std::max<int64_t>(limit - taken, 0));
+            if (samples == 0) return;
+        }
+    }
     if (enc->frame_size > 1) {
         // Frame-based encoders: whole encoder frames out of the FIFO.
         if (lav::av_audio_fifo_write(ost.Fifo, reinterpret_cast<void **>(const_cast<uint8_t **>(data)),

@@ -123,11 +123,25 @@ int TCustomFFmpeg::DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPa
                 if (type == AVMEDIA_TYPE_AUDIO) {
                     if (frame->sample_rate > 0)
                         ist.NextPts += int64_t(1000000) * frame->nb_samples / frame->sample_rate;
-                    DispatchSamples(ist, index, frame);
+                    if (CutSamples(ist, frame)) DispatchSamples(ist, index, frame);
                 } else {
-                    ist.NextPts += PictureDuration(ist.Stream, frame->repeat_pict);
+                    const int64_t duration = PictureDuration(ist.Stream, frame->repeat_pict);
+                    ist.NextPts += duration;
+                    // A picture is timed by its own time stamp: decoder threads
+                    // deliver pictures some packets late, so the packet clock
+                    // would be ahead of it.
+                    const int64_t own = frame->best_effort_timestamp;
+                    if (own != AV_NOPTS_VALUE)
+                        ist.Pts = lav::av_rescale_q(own, ist.Stream->time_base, AV_TIME_BASE_Q);
+                    else if (ist.NextPictureTime != AV_NOPTS_VALUE)
+                        ist.Pts = ist.NextPictureTime;
+                    ist.NextPictureTime = ist.Pts + duration;
                     ist.Quality = float(frame->quality);
-                    DispatchPicture(ist, index, frame);
+                    // Pictures that end before the cut are only decoded.
+                    const bool before =
+                        ist.CutTime != AV_NOPTS_VALUE &&
+                        (duration > 0 ? ist.Pts + duration <= ist.CutTime : ist.Pts < ist.CutTime);
+                    if (!before) DispatchPicture(ist, index, frame);
                 }
                 lav::av_frame_unref(frame);
             }
@@ -152,7 +166,7 @@ int TCustomFFmpeg::DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPa
             }
             if (got) {
                 EmulateRate(ist);
-                if (packet && (StartTime == 0 || ist.Pts >= StartTime)) {
+                if (packet && (ist.CutTime == AV_NOPTS_VALUE || ist.Pts >= ist.CutTime)) {
                     for (const auto &ost : OutputStreamStates)
                         if (ost->SourceIndex == index && ost->EncodingNeeded)
                             EmitSubtitle(*ost, ist, subtitle, packet->pts);
@@ -188,11 +202,30 @@ int TCustomFFmpeg::DecodeAndDispatch(TInputStreamState &ist, int32_t index, AVPa
     return result;
 }
 
+bool TCustomFFmpeg::CutSamples(TInputStreamState &ist, AVFrame *frame)
+{
+    if (ist.CutTime == AV_NOPTS_VALUE || ist.Pts >= ist.CutTime) return true;
+    const int rate = frame->sample_rate, channels = frame->ch_layout.nb_channels;
+    if (rate <= 0 || channels <= 0) return false;
+    const int64_t skip = lav::av_rescale(ist.CutTime - ist.Pts, rate, 1000000);
+    if (skip >= frame->nb_samples) return false;
+    // The block starts later: its plane pointers move past the dropped samples.
+    const AVSampleFormat format = AVSampleFormat(frame->format);
+    const bool planar = lav::av_sample_fmt_is_planar(format);
+    const ptrdiff_t step = ptrdiff_t(skip) * lav::av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    for (int p = 0; p < (planar ? channels : 1); ++p) {
+        frame->extended_data[p] += step;
+        if (p < AV_NUM_DATA_POINTERS && frame->extended_data != frame->data) frame->data[p] += step;
+    }
+    frame->nb_samples -= int(skip);
+    ist.Pts += skip * 1000000 / rate;
+    return true;
+}
+
 void TCustomFFmpeg::DispatchSamples(TInputStreamState &ist, int32_t index, AVFrame *frame)
 {
     if (AudioVolume != 256) ApplyVolume(frame);
     EmulateRate(ist);
-    if (StartTime != 0 && ist.Pts < StartTime) return;
     for (const auto &ost : OutputStreamStates)
         if (ost->SourceIndex == index && ost->EncodingNeeded &&
             ost->Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
@@ -218,7 +251,6 @@ void TCustomFFmpeg::DispatchPicture(TInputStreamState &ist, int32_t index, AVFra
     }
 
     if (!filtered) {
-        if (StartTime != 0 && ist.Pts < StartTime) return;
         // A picture the hooks processed lives in their buffer, not in the frame.
         AVFrame *holder = picture.data[0] == frame->data[0] ? frame : nullptr;
         for (const auto &ost : OutputStreamStates) {
@@ -232,15 +264,13 @@ void TCustomFFmpeg::DispatchPicture(TInputStreamState &ist, int32_t index, AVFra
 
     TPicture out;
     while (PullFilteredPicture(ist, out) >= 0) {
-        if (StartTime == 0 || ist.Pts >= StartTime) {
-            for (const auto &ost : OutputStreamStates) {
-                if (ost->SourceIndex != index || !ost->EncodingNeeded) continue;
-                if (ist.PictureRef->sample_aspect_ratio.num)
-                    ost->Encoder->sample_aspect_ratio = ist.PictureRef->sample_aspect_ratio;
-                int frameSize = 0;
-                EmitVideo(*ost, ist, out, ist.PictureRef, ist.PictureRef, frameSize);
-                if (!VstatsFileName.empty() && frameSize) WriteVideoStats(*ost, frameSize);
-            }
+        for (const auto &ost : OutputStreamStates) {
+            if (ost->SourceIndex != index || !ost->EncodingNeeded) continue;
+            if (ist.PictureRef->sample_aspect_ratio.num)
+                ost->Encoder->sample_aspect_ratio = ist.PictureRef->sample_aspect_ratio;
+            int frameSize = 0;
+            EmitVideo(*ost, ist, out, ist.PictureRef, ist.PictureRef, frameSize);
+            if (!VstatsFileName.empty() && frameSize) WriteVideoStats(*ost, frameSize);
         }
         lav::av_frame_unref(ist.PictureRef);
     }
@@ -249,7 +279,13 @@ void TCustomFFmpeg::DispatchPicture(TInputStreamState &ist, int32_t index, AVFra
 void TCustomFFmpeg::CopyPacket(TOutputStreamState &ost, TInputStreamState &ist, const AVPacket &packet,
                                int64_t pts)
 {
+    if (ost.LimitReached) return;
     if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !CopyInitialNonKeyframes) return;
+    // The output's "t" ends every stream, copied ones too.
+    if (RecordingTime != INT64_MAX && pts - StartTime >= RecordingTime) {
+        ost.LimitReached = true;
+        return;
+    }
     const AVMediaType type = ost.Stream->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_AUDIO) {
         AudioBytes += packet.size;
@@ -260,10 +296,13 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState &ost, TInputStreamState &ist, 
     AVPacket *copy = CopiedPacket;
     if (lav::av_packet_ref(copy, &packet) < 0) throw FFmpegException("av_malloc fail");
     const AVRational in = ist.Stream->time_base, out = ost.Stream->time_base;
+    // The output's "ss" is the output's 0, for copied streams as for encoded ones.
+    const int64_t start = lav::av_rescale_q(StartTime, AV_TIME_BASE_Q, out);
     copy->stream_index = ost.StreamIndex;
-    copy->pts = packet.pts != AV_NOPTS_VALUE ? lav::av_rescale_q(packet.pts, in, out) : AV_NOPTS_VALUE;
-    copy->dts = packet.dts != AV_NOPTS_VALUE ? lav::av_rescale_q(packet.dts, in, out)
-                                             : lav::av_rescale_q(pts, AV_TIME_BASE_Q, out);
+    copy->pts =
+        packet.pts != AV_NOPTS_VALUE ? lav::av_rescale_q(packet.pts, in, out) - start : AV_NOPTS_VALUE;
+    copy->dts = packet.dts != AV_NOPTS_VALUE ? lav::av_rescale_q(packet.dts, in, out) - start
+                                             : lav::av_rescale_q(pts, AV_TIME_BASE_Q, out) - start;
     copy->duration = lav::av_rescale_q(packet.duration, in, out);
     copy->time_base = out;
     MuxPacket(ost, copy);

@@ -301,7 +301,8 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
 
     int64_t timestamp = StartTime;
     if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
-    if (StartTime != 0) {
+    const bool seeked = StartTime != 0;
+    if (seeked) {
         // A failed seek leaves the file where the library put it.
         lav::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
         StartTime = 0;
@@ -393,6 +394,7 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
     input.Opened = false;
     input.UnicodeIO = nullptr; // closed with the file by Cleanup
     InputTsOffset[index] = CopyTs ? InputTsOffsetOption : InputTsOffsetOption - timestamp;
+    InputClipStart[index] = seeked ? timestamp + InputTsOffset[index] : AV_NOPTS_VALUE;
     if (Verbose >= 0) lav::av_dump_format(ic, index, name.c_str(), 0);
     NumInputFiles = index + 1;
     return true;

@@ -50,15 +50,29 @@ void TCustomFFmpeg::RunMainLoop(AVFormatContext **inputFiles)
 
         double minInputTime = 1e100, minOutputTime = 1e100;
         int32_t chosen = -1;
+        // Streams other than subtitles that still take data: when the
+        // output's "t" has ended all of them, the run is over.
+        int timed = 0, ended = 0;
         for (const auto &owned : OutputStreamStates) {
             const TOutputStreamState &ost = *owned;
             const TInputStreamState &ist = *InputStreamStates[size_t(ost.SourceIndex)];
             const AVMediaType type = ost.Stream->codecpar->codec_type;
+            const int typeIndex = type >= 0 && type < 4 ? int(type) : 2;
+            if (MaxFrames[typeIndex] <= ost.FrameNumber) {
+                chosen = -1;
+                break;
+            }
+            if (type != AVMEDIA_TYPE_SUBTITLE) {
+                ++timed;
+                if (ost.LimitReached) ++ended;
+            }
+            if (ost.LimitReached) continue;
             double outputTime;
-            if (type == AVMEDIA_TYPE_VIDEO) {
-                const AVRational tb = ost.Encoder ? ost.Encoder->time_base : ost.Stream->time_base;
-                outputTime = double(ost.SyncOutPos) * vm::av_q2d(tb);
+            if (type == AVMEDIA_TYPE_VIDEO && ost.EncodingNeeded && ost.Encoder) {
+                outputTime = double(ost.SyncOutPos) * vm::av_q2d(ost.Encoder->time_base);
             } else {
+                // Copied pictures count in the stream's time base (1/1000
+                // in Matroska), not as frames of an encoder.
                 const int64_t now = ost.CurrentPts == AV_NOPTS_VALUE ? 0 : ost.CurrentPts;
                 outputTime = double(now) * vm::av_q2d(ost.Stream->time_base);
             }
@@ -73,13 +87,8 @@ void TCustomFFmpeg::RunMainLoop(AVFormatContext **inputFiles)
                     if (!InputSync) chosen = ist.FileIndex;
                 }
             }
-            const int typeIndex = type >= 0 && type < 4 ? int(type) : 2;
-            if (MaxFrames[typeIndex] <= ost.FrameNumber) {
-                chosen = -1;
-                break;
-            }
         }
-        if (chosen < 0) break;
+        if (chosen < 0 || (timed > 0 && ended == timed)) break;
         if (double(RecordingTime) / 1000000.0 <= minOutputTime) break;
         if (LimitFileSize != 0 && OutputFiles[0] && OutputFiles[0]->pb &&
             lav::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)

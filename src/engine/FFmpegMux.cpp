@@ -103,10 +103,24 @@ void TCustomFFmpeg::WritePacket(TOutputStreamState &ost, AVPacket *packet)
 void TCustomFFmpeg::EmitSubtitle(TOutputStreamState &ost, TInputStreamState &ist, AVSubtitle &subtitle,
                                  int64_t pts)
 {
+    if (ost.LimitReached) return;
     if (pts == AV_NOPTS_VALUE) {
         if (ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
         Log(0, "Subtitle packets must have a pts");
         return;
+    }
+    // Output time: the output's "ss" is its 0, and a cue that starts at or
+    // after its "t" ends the stream.
+    const int64_t shown = lav::av_rescale_q(pts, ist.Stream->time_base, AV_TIME_BASE_Q) - StartTime +
+                          int64_t(subtitle.start_display_time) * 1000;
+    if (RecordingTime != INT64_MAX) {
+        if (shown >= RecordingTime) {
+            ost.LimitReached = true;
+            return;
+        }
+        // A cue still shown at the limit ends there.
+        const int64_t last = (RecordingTime - shown) / 1000 + subtitle.start_display_time;
+        if (int64_t(subtitle.end_display_time) > last) subtitle.end_display_time = uint32_t(last);
     }
     if (!SubtitleBuffer) {
         SubtitleBuffer = static_cast<uint8_t *>(lav::av_malloc(SubtitleBufferSize));
@@ -132,7 +146,8 @@ void TCustomFFmpeg::EmitSubtitle(TOutputStreamState &ost, TInputStreamState &ist
         packet->stream_index = ost.StreamIndex;
         packet->data = SubtitleBuffer;
         packet->size = size;
-        packet->pts = lav::av_rescale_q(pts, ist.Stream->time_base, out);
+        packet->pts = lav::av_rescale_q(pts, ist.Stream->time_base, out) -
+                      lav::av_rescale_q(StartTime, AV_TIME_BASE_Q, out);
         const uint32_t display = i == 0 ? subtitle.start_display_time : subtitle.end_display_time;
         packet->pts += lav::av_rescale_q(int64_t(display), milliseconds, out);
         if (!dvb && subtitle.end_display_time > subtitle.start_display_time)

@@ -25,6 +25,14 @@ float Float(const std::string &value)
         throw EConvertError("'" + value + "' is not a valid floating point value");
     return float(v);
 }
+// A codec thread count: 0 (the libraries choose) or more; a negative
+// value is not a count.
+int32_t ThreadCountOf(const std::string &value)
+{
+    const int32_t count = StrToInt(value);
+    if (count < 0) throw EConvertError("'" + value + "' is not a valid integer value");
+    return count;
+}
 // True unless the value is exactly "0".
 bool Flag(const std::string &value) { return value != "0"; }
 
@@ -91,7 +99,7 @@ const TCustomFFmpeg::TOptionRow TCustomFFmpeg::OptionTable[] = {
     VM_OPTION("loop_output", e.LoopOutput = Int(v)),
     VM_OPTION("v", e.SetVerbose(Int(v))),
     VM_OPTION("target", e.SetTargetText(v)),
-    VM_OPTION("threads", throw FFmpegException("TODO: option - " + n)),
+    VM_OPTION("threads", e.ThreadCount = ThreadCountOf(v)),
     VM_OPTION("vsync", e.VideoSyncMethod = Int(v)),
     VM_OPTION("async", e.AudioSyncMethod = Int(v)),
     VM_OPTION("adrift_threshold", e.AudioDriftThreshold = Float(v)),
@@ -213,6 +221,7 @@ void TCustomFFmpeg::ResetOptions()
     NumInputFiles = 0;
     NumOutputFiles = 0;
     std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
+    std::fill(std::begin(InputClipStart), std::end(InputClipStart), AV_NOPTS_VALUE);
     for (auto &file : InputTsScale) std::fill(std::begin(file), std::end(file), 0.0);
     NumStreamMaps = 0;
     NumMetadataMaps = 0;
@@ -232,7 +241,7 @@ void TCustomFFmpeg::ResetOptions()
     LoopInput = false;
     LoopOutput = -1;
     Verbose = 1;
-    ThreadCount = 1;
+    ThreadCount = 0;
     VideoSyncMethod = -1;
     AudioSyncMethod = 0;
     AudioDriftThreshold = 0.1f;

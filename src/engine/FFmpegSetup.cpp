@@ -312,6 +312,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext **outputFiles, int32_t numOut
         ist->Pts = 0;
         ist->NextPts = AV_NOPTS_VALUE;
         ist->IsStart = 1;
+        ist->NextPictureTime = AV_NOPTS_VALUE;
+        const int64_t clip = InputClipStart[ist->FileIndex];
+        ist->CutTime = StartTime != 0 ? StartTime : AV_NOPTS_VALUE;
+        if (clip != AV_NOPTS_VALUE && (ist->CutTime == AV_NOPTS_VALUE || clip > ist->CutTime))
+            ist->CutTime = clip;
     }
 
     // 14: metadata maps.
@@ -478,7 +483,8 @@ void TCustomFFmpeg::OpenEncoder(TOutputStreamState &ost, int32_t index)
         }
         if (enc->time_base.num <= 0 || enc->time_base.den <= 0) enc->time_base = ist.Stream->time_base;
     }
-    enc->thread_count = std::max(ThreadCount, 1);
+    // 0: frame and slice threads as the codec supports, one per core.
+    enc->thread_count = ThreadCount;
     // The private options this encoder took when it was made.
     AVDictionary *options = nullptr;
     const auto &taken = OutputEncoderOptions[ost.FileIndex];
@@ -523,7 +529,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStreamState &ist, int32_t index)
         throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                          int(ist.Stream->codecpar->codec_id), ist.FileIndex,
                                          ist.StreamIndex));
-    dec->thread_count = std::max(ThreadCount, 1);
+    dec->thread_count = ThreadCount;
     if (dec->pkt_timebase.num <= 0) dec->pkt_timebase = ist.Stream->time_base;
     std::lock_guard<std::mutex> lock(CodecLock);
     if (lav::avcodec_open2(dec, codec, nullptr) < 0)

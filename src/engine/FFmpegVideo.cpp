@@ -36,17 +36,6 @@ bool MakeWritableWithoutCopy(AVFrame *frame)
 }
 } // namespace
 
-bool TCustomFFmpeg::FillableGap(double gapSeconds, bool &reported, const TInputStreamState &ist)
-{
-    if (gapSeconds <= double(DtsDeltaThreshold)) return true;
-    if (!reported && LogHandler) {
-        reported = true;
-        Log(0, FormatText("Time stamp jump of %.3f s in stream #%d.%d is not filled", gapSeconds,
-                          ist.FileIndex, ist.StreamIndex));
-    }
-    return false;
-}
-
 bool TCustomFFmpeg::FollowInputGeometry(TOutputStreamState &ost, const AVFrame *decoded)
 {
     if (decoded->width == ost.ScaleInWidth && decoded->height == ost.ScaleInHeight &&
@@ -89,6 +78,7 @@ void TCustomFFmpeg::EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, c
                               AVFrame *holder, const AVFrame *decoded, int &frameSize)
 {
     frameSize = 0;
+    if (ost.LimitReached) return;
     AVCodecContext *enc = ost.Encoder;
     AVFormatContext *file = OutputFiles[ost.FileIndex];
     const double tb = vm::av_q2d(enc->time_base);
@@ -97,9 +87,7 @@ void TCustomFFmpeg::EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, c
     int64_t n = 1;
     if (VideoSyncMethod > 0 || (VideoSyncMethod < 0 && tb > 0.001)) {
         const double vdelta = syncTime / tb - double(ost.SyncOutPos);
-        if (!FillableGap(std::fabs(vdelta) * tb, ost.GapReported, ist)) {
-            // A time stamp jump: the picture simply follows the previous one.
-        } else if (vdelta < -1.1) {
+        if (vdelta < -1.1) {
             n = 0;
         } else if (VideoSyncMethod == 2 ||
                    (VideoSyncMethod < 0 && (file->oformat->flags & AVFMT_VARIABLE_FPS))) {
@@ -185,6 +173,14 @@ void TCustomFFmpeg::EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, c
     for (int64_t i = 0; i < n; ++i) {
         WaitWhilePaused();
         if (StopRequested) break;
+        int64_t pts = ost.SyncOutPos;
+        if (ost.LastVideoPts != AV_NOPTS_VALUE && pts <= ost.LastVideoPts) pts = ost.LastVideoPts + 1;
+        // The output's "t": no picture at or after it.
+        if (RecordingTime != INT64_MAX &&
+            lav::av_rescale_q(pts, enc->time_base, AV_TIME_BASE_Q) >= RecordingTime) {
+            ost.LimitReached = true;
+            break;
+        }
         lav::av_frame_unref(out);
         // A frame that holds a reference to the pixels, so that the encoder
         // can keep them; pictures only in the hook buffer are copied by it.
@@ -205,8 +201,6 @@ void TCustomFFmpeg::EmitVideo(TOutputStreamState &ost, TInputStreamState &ist, c
             out->top_field_first = TopFieldFirst == -1 ? decoded->top_field_first : TopFieldFirst;
         out->quality = int(std::lrint(SameQuality ? ist.Quality : ost.Quality));
         out->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : decoded->pict_type;
-        int64_t pts = ost.SyncOutPos;
-        if (ost.LastVideoPts != AV_NOPTS_VALUE && pts <= ost.LastVideoPts) pts = ost.LastVideoPts + 1;
         ost.LastVideoPts = pts;
         out->pts = pts;
         int lastSize = 0;
@@ -239,7 +233,7 @@ int TCustomFFmpeg::BuildVideoFilters(TInputStreamState &ist, TOutputStreamState 
     ist.FilterGraph = lav::avfilter_graph_alloc();
     if (!ist.FilterGraph) return -1;
     AVFilterGraph *graph = ist.FilterGraph;
-    graph->nb_threads = 1;
+    graph->nb_threads = ThreadCount;
     if (!ist.PictureRef) ist.PictureRef = lav::av_frame_alloc();
     if (!ist.PictureRef) return -1;
 

@@ -42,7 +42,12 @@ struct TInputStreamState {
     int64_t NextPts = AV_NOPTS_VALUE;  // predicted time stamp of the data after the current one
     int64_t Pts = 0;                   // time stamp of the data being processed
     int32_t IsStart = 1;               // the audio path has not made its first hard correction yet
-    float Quality = 0;                 // quality of the last decoded picture
+    // Decoded pictures and samples that end before this time are dropped:
+    // the clip start of the input's "ss" or the output's "ss"
+    // (AV_NOPTS_VALUE: none).
+    int64_t CutTime = AV_NOPTS_VALUE;
+    int64_t NextPictureTime = AV_NOPTS_VALUE; // the previous picture's time plus its duration
+    float Quality = 0;                        // quality of the last decoded picture
     // The video filter chain: graph, its "out" sink and "src" source.
     AVFilterGraph *FilterGraph = nullptr;
     AVFilterContext *OutFilter = nullptr;
@@ -82,7 +87,7 @@ struct TOutputStreamState {
     int32_t CropEnabled = 0, TopBand = 0, LeftBand = 0;
     int32_t PadEnabled = 0, PadTopSize = 0, PadBottomSize = 0, PadLeftSize = 0, PadRightSize = 0;
     int64_t LastVideoPts = AV_NOPTS_VALUE; // encoder time base
-    bool GapReported = false;              // a gap too long to fill was logged for this stream
+    bool LimitReached = false;             // the output's "t" ended this stream
     bool SizeReported = false;             // a picture of the wrong size was logged
 
     // Audio: one resampling/format context, the FIFO of samples in the

@@ -71,7 +71,7 @@ TEST(Cli, ReadsItsArgumentsLeftToRight)
     } table[] = {
         // A refused option ends the reading with its message.
         {{"-s", "641x480", "-r", "x"}, {"Error: Frame size must be a multiple of 2"}},
-        {{"-threads", "2"}, {"Error: TODO: option - threads"}},
+        {{"-threads", "-2"}, {"Error: '-2' is not a valid integer value"}},
         {{"-vframes", "many"}, {"Error: 'many' is not a valid integer value"}},
         {{"-b"}, {"Error: Missing argument for option 'b'"}},
         // The frame rate must come before the target that detects the norm from it.

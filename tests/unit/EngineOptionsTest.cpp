@@ -89,7 +89,7 @@ std::vector<TOptionCase> OptionCases()
             EXPECT_EQ(e.VideoCodecName, "mpeg1video");
             EXPECT_EQ(e.FrameWidth, 352);
         }},
-        {"threads", "2", [](TCustomFFmpeg &e) { EXPECT_EQ(e.ThreadCount, 1); }, "TODO: option - threads"},
+        {"threads", "2", [](TCustomFFmpeg &e) { EXPECT_EQ(e.ThreadCount, 2); }},
         {"vsync", "2", [](TCustomFFmpeg &e) { EXPECT_EQ(e.VideoSyncMethod, 2); }},
         {"async", "3", [](TCustomFFmpeg &e) { EXPECT_EQ(e.AudioSyncMethod, 3); }},
         {"adrift_threshold", "0.5", [](TCustomFFmpeg &e) { EXPECT_FLOAT_EQ(e.AudioDriftThreshold, 0.5f); }},
@@ -319,7 +319,7 @@ TEST_F(EngineTest, ResetOptionsRestoresEveryDefault)
     EXPECT_EQ(Engine.AudioCodecTag, 0u);
     EXPECT_EQ(Engine.AudioVolume, 256);
     EXPECT_EQ(Engine.Verbose, 1);
-    EXPECT_EQ(Engine.ThreadCount, 1);
+    EXPECT_EQ(Engine.ThreadCount, 0);
     EXPECT_EQ(Engine.TotalDuration, -1);
     EXPECT_FALSE(Engine.HasError);
     // Metadata is not an option member: it waits for the next output.
@@ -349,13 +349,22 @@ TEST_F(EngineTest, ValueConversionsAndTheirMessages)
         {"vframes", "0x", "'0x' is not a valid integer value", 0},
         {"fs", "5000000000", "", 5000000000LL},
         {"fs", "abc", "'abc' is not a valid integer value", 0},
+        // A thread count is 0 (automatic) or more.
+        {"threads", "0", "", 0},
+        {"threads", "3", "", 3},
+        {"threads", "-1", "'-1' is not a valid integer value", 0},
+        {"threads", "auto", "'auto' is not a valid integer value", 0},
     };
     for (const auto &row : integers) {
         SCOPED_TRACE(std::string(row.name) + " '" + row.value + "'");
         Engine.MaxFrames[0] = -77;
         Engine.LimitFileSize = -77;
+        Engine.ThreadCount = -77;
         EXPECT_EQ(OptionError<EConvertError>(row.name, row.value), row.error);
-        const int64_t stored = std::string(row.name) == "fs" ? Engine.LimitFileSize : Engine.MaxFrames[0];
+        const std::string name = row.name;
+        const int64_t stored = name == "fs"        ? Engine.LimitFileSize
+                               : name == "threads" ? Engine.ThreadCount
+                                                   : Engine.MaxFrames[0];
         EXPECT_EQ(stored, *row.error ? -77 : row.expected) << "a failed conversion changes nothing";
     }
 

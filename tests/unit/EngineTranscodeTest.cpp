@@ -432,16 +432,6 @@ const std::vector<TConversion> Conversions = {
          EXPECT_TRUE(Contains(srt, "00:00:00,200 --> 00:00:00,900\nHello")) << srt;
          EXPECT_TRUE(Contains(srt, "00:00:01,000 --> 00:00:01,800\nWorld")) << srt;
      }},
-    {"TimeStampJumpIsNotFilled",
-     {"-i", "@jump.mkv", "out.mp4"},
-     "out.mp4",
-     // An hour between two pictures stays a jump: no 90,000 duplicates.
-     {Video("h264", 160, 120, "25/1", 50)},
-     [](const std::string &out, const std::string &, const TRun &run) {
-         EXPECT_TRUE(Contains(run.Err, "Time stamp jump of 3600.000 s in stream #0.0 is not filled"))
-             << run.Err;
-         EXPECT_LT(Probe(out).Duration, 2.5);
-     }},
 };
 
 void PrintTo(const TConversion &c, std::ostream *os) { *os << c.Name; }

@@ -34,6 +34,9 @@ TEST(PresetOptions, ArgumentsAreReadOrRefused)
         {{"--profile", "x/y/z", "--clip", "2000,1000", "a.avi"}, "--clip takes"},
         {{"--profile", "x/y/z", "--clip", "abc", "a.avi"}, "--clip takes"},
         {{"--verbose=1", "--profile", "x/y/z", "a.avi"}, "takes no value"},
+        {{"--profile", "x/y/z", "--jobs", "2", "a.avi"}, nullptr},
+        {{"--profile", "x/y/z", "--jobs", "0", "a.avi"}, "--jobs takes"},
+        {{"--profile", "x/y/z", "--jobs=two", "a.avi"}, "--jobs takes"},
     };
     for (const auto &c : cases) {
         TPresetOptions options;
@@ -55,6 +58,9 @@ TEST(PresetOptions, ArgumentsAreReadOrRefused)
     EXPECT_EQ(o.ClipStartMs, 100);
     EXPECT_EQ(o.ClipEndMs, 2000);
     EXPECT_EQ(o.Files, (std::vector<std::string>{"-odd.avi", "--x"}));
+    EXPECT_EQ(o.Jobs, 1);
+    ASSERT_TRUE(ReadPresetOptions({"--profile", "x/y/z", "--jobs", "3", "a.avi"}, o, error));
+    EXPECT_EQ(o.Jobs, 3);
 
     std::vector<const char *> argv{"vidmorph-cli", "-i", "a.avi", "out.mp4"};
     EXPECT_FALSE(IsPresetMode(int(argv.size()), const_cast<char **>(argv.data())));
@@ -193,5 +199,27 @@ TEST(PresetModeRun, EveryFileReportedAndFailuresGiveANonZeroStatus)
         EXPECT_EQ(RunCommand(Cli() + " --output-folder " + Quote(t.File("out")) + " " + r.Args, log), 1)
             << r.Args;
         EXPECT_NE(log.find(r.Message), std::string::npos) << r.Args << ": " << log;
+    }
+}
+
+TEST(PresetModeRun, JobsConvertSeveralFilesAtOnce)
+{
+    TTempFolder t;
+    ::mkdir(t.File("out").c_str(), 0755);
+    std::string log, files;
+    for (const char *name : {"one.avi", "two.avi", "three.avi"}) {
+        ASSERT_EQ(
+            RunCommand("cp " + Quote(MediaFixture("preset-source.avi")) + " " + Quote(t.File(name)), log), 0);
+        files += " " + Quote(t.File(name));
+    }
+    ASSERT_EQ(RunCommand(Cli() + " --custom AVI,320,240,400000,25 --jobs 2 --output-folder " +
+                             Quote(t.File("out")) + files,
+                         log),
+              0)
+        << log;
+    EXPECT_NE(log.find("3 of 3 files converted"), std::string::npos) << log;
+    for (const char *name : {"out/ONE_(new).avi", "out/TWO_(new).avi", "out/THREE_(new).avi"}) {
+        std::string probe = Probe(t.File(name));
+        EXPECT_NE(probe.find("mpeg4,video,320,240,25/1,25"), std::string::npos) << name << ": " << probe;
     }
 }
