@@ -295,7 +295,7 @@ void PreviewWindowTest::sampleTabRunUsesTheAnalysedSample()
 // message. A valid MKV choice converts with H.264.
 void PreviewWindowTest::customTabChecksInOrderAndMkvGivesH264()
 {
-    MakeWindow("[select]\ncombobox1=1\ncombobox2=0\ntabindex=3\n");
+    MakeWindow("[select]\ncombobox1=1\ncombobox2=3\ntabindex=3\n");
     AddByDialog({QString::fromStdString(MediaFixture("clip.mp4"))});
     QTRY_COMPARE_WITH_TIMEOUT(Child<QTreeWidget>("sListView1")->topLevelItemCount(), 1, 10000);
     QCOMPARE(Child<QTabWidget>("tabSettings")->currentIndex(), 3);
@@ -331,7 +331,15 @@ void PreviewWindowTest::customTabChecksInOrderAndMkvGivesH264()
     }
     QVERIFY(Outputs().isEmpty());
 
+    // The type list shares the format list's handling of a user's choice:
+    // the format tab's presets are reloaded from the first and the
+    // selection is saved.
     QComboBox *type = Child<QComboBox>("sComboBoxEx5");
+    type->setFocus();
+    QTest::keyClick(type, Qt::Key_Down);
+    QCOMPARE(type->currentIndex(), 1);
+    QCOMPARE(FWindow->Settings().ReadSelection().ComboBox2, 0);
+    QCOMPARE(FWindow->Settings().ReadSelection().ComboBox1, 1);
     type->setCurrentIndex(7); // MKV
     Child<QLineEdit>("sEdit1")->setText("160");
     Child<QLineEdit>("sEdit2")->setText("120");
