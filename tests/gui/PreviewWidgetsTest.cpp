@@ -294,6 +294,7 @@ void PreviewWidgetsTest::previewerWindowFollowsTheConversionAndStaysClosed()
     QVERIFY2(task >= 0, component.LastError().c_str());
     TOutputOptions output;
     InitOutputOptions(output);
+    output.VideoCodec = "mpeg4"; // no look-ahead: pictures come out as they go in
     QVERIFY2(component.SetOutput(task, Wide(folder.filePath("out.mp4")), &output),
              component.LastError().c_str());
     // The check box "转换时预览": off by default, remembered in config.ini,
