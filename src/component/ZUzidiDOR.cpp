@@ -2,15 +2,66 @@
 #include "ExceptionText.h"
 #include "ZUzidiDOR.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
+#include <utility>
 
 #include "ComponentRegistry.h"
 #include "FFmpegLoader.h"
 
+// A worker's wait for the user-interface thread. The queued call holds it
+// too, so that a call run after its hand-over was withdrawn finds it and
+// does nothing.
+struct THandOver {
+    enum TState { hsPending, hsRunning, hsDone, hsWithdrawn };
+    std::mutex Lock;
+    std::condition_variable Changed;
+    TState State = hsPending;
+    const std::function<void()> *Call; // the waiting thread's, valid while it waits
+    const TFFmpeg *Task;
+    std::exception_ptr Failure;
+
+    // On the user-interface thread.
+    void Run()
+    {
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            if (State != hsPending) return;
+            State = hsRunning;
+        }
+        std::exception_ptr failure;
+        try {
+            (*Call)();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            Failure = failure;
+            State = hsDone;
+        }
+        Changed.notify_all();
+    }
+};
+
 namespace {
 
 TFFmpeg &Task(TCustomFFmpeg &sender) { return static_cast<TFFmpeg &>(sender); }
+
+// The task whose event this thread raises right now (for HandOver).
+thread_local TFFmpeg *DispatchingTask = nullptr;
+
+class TDispatchScope {
+public:
+    explicit TDispatchScope(TFFmpeg *task) : FPrevious(DispatchingTask) { DispatchingTask = task; }
+    ~TDispatchScope() { DispatchingTask = FPrevious; }
+    TDispatchScope(const TDispatchScope &) = delete;
+    TDispatchScope &operator=(const TDispatchScope &) = delete;
+
+private:
+    TFFmpeg *FPrevious;
+};
 } // namespace
 
 // ---- TFFmpeg --------------------------------------------------------------
@@ -122,16 +173,22 @@ TCustomZUzidiDOR::TCustomZUzidiDOR()
 TCustomZUzidiDOR::~TCustomZUzidiDOR()
 {
     FDestroying = true;
+    // Workers that wait for this thread are let go first: everything below
+    // waits for them.
+    WithdrawHandOvers(nullptr);
     ComponentRegistry().Remove(this);
     while (FDeliveries > 0) std::this_thread::yield();
     {
         std::lock_guard<std::mutex> state(FStateLock);
         FPendingCount = 0;
+        FPaused = false;
     }
     for (TFFmpeg *task : FTasks.Items()) task->RequestStop();
     // No dispatcher may still be inside the lock.
     {
-        std::lock_guard<std::recursive_mutex> lock(FLock);
+        std::unique_lock<std::mutex> state(FEventsState);
+        FEventsFree.wait(state, [this] { return FEventsDepth == 0; });
+        FQueuedLines.clear();
     }
     FTasks.Clear();
     FProbe.reset();
@@ -260,28 +317,59 @@ bool TCustomZUzidiDOR::SetOutput(int32_t index, const std::u16string &fileName, 
     return true;
 }
 
-void TCustomZUzidiDOR::RemoveTask(int32_t index) { FTasks.Delete(index); }
+void TCustomZUzidiDOR::RemoveTask(int32_t index)
+{
+    TFFmpeg *task = FTasks.Item(index);
+    if (!task) return;
+    task->FWithdrawn = true;
+    WithdrawHandOvers(task);
+    FTasks.Delete(index);
+}
 
 void TCustomZUzidiDOR::ClearTasks()
 {
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        ++FWithdrawAll;
+    }
+    for (TFFmpeg *task : FTasks.Items()) task->FWithdrawn = true;
+    WithdrawHandOvers(nullptr);
     FTasks.Clear();
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        --FWithdrawAll;
+    }
     FLastError.clear();
+    // Whatever run there was has no task left to end it.
     std::lock_guard<std::mutex> state(FStateLock);
     FConcurrentRun = false;
+    FPendingCount = 0;
+    FOwedStarts = 0;
+    FFinalOwed = false;
+    FPaused = false;
+    FRunActive = false;
 }
 
 void TCustomZUzidiDOR::StartConvert(int32_t concurrency)
 {
-    ClearLogList();
     {
         std::lock_guard<std::mutex> state(FStateLock);
+        if (FRunActive) {
+            FLastError = "A conversion run is already active";
+            return;
+        }
         FNextTask = 0;
         FFinishedCount = 0;
         FFinalRaised = false;
         FConcurrentRun = concurrency > 0;
         FPendingCount = FTasks.Count();
+        FOwedStarts = 0;
+        FFinalOwed = false;
+        FPaused = false;
         FStopRun = false;
+        FRunActive = FPendingCount > 0;
     }
+    ClearLogList();
     const bool concurrent = concurrency > 0;
     for (;;) {
         {
@@ -305,6 +393,11 @@ void TCustomZUzidiDOR::StartNextTask()
         {
             std::lock_guard<std::mutex> state(FStateLock);
             if (FPendingCount <= 0 || FDestroying) return;
+            if (FPaused && FConcurrentRun) {
+                // Started by ResumeConvert.
+                ++FOwedStarts;
+                return;
+            }
             --FPendingCount;
             task = FTasks.Item(FNextTask++);
             concurrent = FConcurrentRun;
@@ -317,6 +410,7 @@ void TCustomZUzidiDOR::StartNextTask()
                 ++FFinishedCount;
                 if (FPendingCount == 0 && !FFinalRaised && FFinishedCount >= FTasks.Count()) {
                     FFinalRaised = true;
+                    FRunActive = false;
                     final = true;
                 }
             }
@@ -358,10 +452,16 @@ void TCustomZUzidiDOR::StartNextTask()
 void TCustomZUzidiDOR::StopConvert()
 {
     const std::vector<TFFmpeg *> tasks = FTasks.Items();
+    bool final = false;
     {
         std::lock_guard<std::mutex> state(FStateLock);
         FPendingCount = 0;
+        FOwedStarts = 0;
+        FPaused = false;
         FStopRun = true;
+        // Every task ended while the run was paused: the end is reported now.
+        final = std::exchange(FFinalOwed, false);
+        if (final) FRunActive = false;
     }
     for (TFFmpeg *task : tasks) {
         if (task->FClaimed) {
@@ -372,16 +472,144 @@ void TCustomZUzidiDOR::StopConvert()
             task->Stop();
         }
     }
+    if (final) RaiseFinalTerminate();
 }
 
 void TCustomZUzidiDOR::PauseConvert()
 {
+    {
+        std::lock_guard<std::mutex> state(FStateLock);
+        if (FRunActive && FConcurrentRun) FPaused = true;
+    }
     for (TFFmpeg *task : FTasks.Items()) task->Pause();
 }
 
 void TCustomZUzidiDOR::ResumeConvert()
 {
+    int32_t owed = 0;
+    bool final = false;
+    {
+        std::lock_guard<std::mutex> state(FStateLock);
+        if (FPaused) {
+            FPaused = false;
+            owed = std::exchange(FOwedStarts, 0);
+            final = std::exchange(FFinalOwed, false);
+            if (final) FRunActive = false;
+        }
+    }
     for (TFFmpeg *task : FTasks.Items()) task->Resume();
+    for (; owed > 0; --owed) StartNextTask();
+    if (final) RaiseFinalTerminate();
+}
+
+// ---- Hand-overs -----------------------------------------------------------
+
+TFFmpeg *TCustomZUzidiDOR::CallingTask() const
+{
+    if (DispatchingTask && DispatchingTask->Component == this) return DispatchingTask;
+    return FTasks.FindByCurrentThread();
+}
+
+bool TCustomZUzidiDOR::HandOver(const std::function<void()> &call)
+{
+    if (!FDispatcher || std::this_thread::get_id() == FUiThread) {
+        call();
+        return true;
+    }
+    auto handOver = std::make_shared<THandOver>();
+    handOver->Call = &call;
+    handOver->Task = CallingTask();
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        if (FDestroying || FWithdrawAll > 0 || (handOver->Task && handOver->Task->FWithdrawn)) return false;
+        FHandOvers.push_back(handOver);
+    }
+    bool queued = true;
+    try {
+        FDispatcher([handOver] { handOver->Run(); });
+    } catch (...) {
+        queued = false;
+    }
+    THandOver::TState state;
+    {
+        std::unique_lock<std::mutex> lock(handOver->Lock);
+        if (!queued && handOver->State == THandOver::hsPending) handOver->State = THandOver::hsWithdrawn;
+        handOver->Changed.wait(lock, [&] {
+            return handOver->State == THandOver::hsDone || handOver->State == THandOver::hsWithdrawn;
+        });
+        state = handOver->State;
+    }
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        FHandOvers.erase(std::remove(FHandOvers.begin(), FHandOvers.end(), handOver), FHandOvers.end());
+    }
+    if (handOver->Failure) std::rethrow_exception(handOver->Failure);
+    return state == THandOver::hsDone;
+}
+
+void TCustomZUzidiDOR::WithdrawHandOvers(const TFFmpeg *task)
+{
+    std::lock_guard<std::mutex> lock(FHandOverLock);
+    for (const std::shared_ptr<THandOver> &handOver : FHandOvers) {
+        if (task && handOver->Task != task) continue;
+        {
+            std::lock_guard<std::mutex> state(handOver->Lock);
+            if (handOver->State != THandOver::hsPending) continue;
+            handOver->State = THandOver::hsWithdrawn;
+        }
+        handOver->Changed.notify_all();
+    }
+}
+
+// ---- The events' lock -----------------------------------------------------
+
+bool TCustomZUzidiDOR::EnterEvents(const TQueuedLine *line)
+{
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> state(FEventsState);
+    if (FEventsDepth > 0 && FEventsOwner == self) {
+        ++FEventsDepth;
+        return true;
+    }
+    if (FEventsDepth > 0 && line) {
+        FQueuedLines.push_back(*line);
+        return false;
+    }
+    FEventsFree.wait(state, [this] { return FEventsDepth == 0; });
+    FEventsOwner = self;
+    FEventsDepth = 1;
+    return true;
+}
+
+void TCustomZUzidiDOR::LeaveEvents()
+{
+    std::unique_lock<std::mutex> state(FEventsState);
+    if (FEventsDepth > 1) {
+        --FEventsDepth;
+        return;
+    }
+    // Lines queued meanwhile are raised by this owner, in their order.
+    while (!FQueuedLines.empty()) {
+        std::vector<TQueuedLine> lines;
+        lines.swap(FQueuedLines);
+        state.unlock();
+        for (const TQueuedLine &line : lines) RaiseLog(line.Index, line.Level, line.Text);
+        state.lock();
+    }
+    FEventsDepth = 0;
+    FEventsOwner = std::thread::id();
+    state.unlock();
+    FEventsFree.notify_all();
+}
+
+void TCustomZUzidiDOR::RaiseLog(int32_t index, TLogLevel level, const std::string &text)
+{
+    if (FDestroying || !OnLog) return;
+    try {
+        OnLog(index, level, text);
+    } catch (...) {
+        // A log handler has nowhere to report its own failure.
+    }
 }
 
 // ---- Dispatchers ----------------------------------------------------------
@@ -389,6 +617,7 @@ void TCustomZUzidiDOR::ResumeConvert()
 void TCustomZUzidiDOR::DoBeforeHook(TFFmpeg &task, THookAction &action, int64_t pts)
 {
     if (FDestroying || !OnBeforeHook) return;
+    TDispatchScope scope(&task);
     OnBeforeHook(task.TaskIndex, pts, action);
 }
 
@@ -396,38 +625,32 @@ void TCustomZUzidiDOR::DoCustomHook(TFFmpeg &task, TBitmap &bitmap, bool &stopHo
                                     int32_t frameNumber)
 {
     if (FDestroying || !OnCustomHook) return;
+    TDispatchScope scope(&task);
     OnCustomHook(task.TaskIndex, bitmap, frameNumber, pts, update, stopHook);
 }
 
 void TCustomZUzidiDOR::DoLog(TFFmpeg *task, int level, const std::string &text)
 {
     if (FDestroying || !OnLog) return;
-    std::lock_guard<std::recursive_mutex> lock(FLock);
-    try {
-        OnLog(task ? task->TaskIndex.load() : -1, LogLevelOf(level), text);
-    } catch (...) {
-        // A log handler has nowhere to report its own failure.
-    }
+    const TQueuedLine line{task ? task->TaskIndex.load() : -1, LogLevelOf(level), text};
+    // The user-interface thread never waits here for a worker: that worker
+    // may be waiting for it.
+    const bool uiThread = std::this_thread::get_id() == FUiThread;
+    if (!EnterEvents(uiThread ? &line : nullptr)) return;
+    TDispatchScope scope(task);
+    RaiseLog(line.Index, line.Level, line.Text);
+    LeaveEvents();
 }
 
 void TCustomZUzidiDOR::DoPreviewBitmap(TFFmpeg &task, TBitmap &bitmap, int64_t pts, int32_t frameNumber)
 {
     if (FDestroying || !OnPreviewBitmap) return;
+    TDispatchScope scope(&task);
     const int32_t index = task.TaskIndex;
-    std::exception_ptr failure;
-    const std::function<void()> call = [&] {
-        try {
-            OnPreviewBitmap(index, bitmap, frameNumber, pts);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    };
-    if (!FDispatcher || std::this_thread::get_id() == FUiThread)
-        call();
-    else
-        FDispatcher(call);
-    // The engine reports a failing handler and stops the previews.
-    if (failure) std::rethrow_exception(failure);
+    // Withdrawn: the picture is not shown, and the conversion goes on. A
+    // failing handler comes out here: the engine reports it and stops the
+    // previews.
+    HandOver([&] { OnPreviewBitmap(index, bitmap, frameNumber, pts); });
 }
 
 void TCustomZUzidiDOR::DoProgress(TFFmpeg &task, int32_t frameNumber, int32_t fps, int32_t currentDuration,
@@ -435,13 +658,18 @@ void TCustomZUzidiDOR::DoProgress(TFFmpeg &task, int32_t frameNumber, int32_t fp
 {
     ApplyPendingSwitches(task);
     if (FDestroying || !OnProgress) return;
-    std::lock_guard<std::recursive_mutex> lock(FLock);
+    // The output can run past the expected length (the last pictures, the
+    // encoder's delay); the report never does.
+    if (totalDuration > 0 && currentDuration > totalDuration) currentDuration = totalDuration;
+    TDispatchScope scope(&task);
+    EnterEvents();
     try {
         OnProgress(task.TaskIndex, frameNumber, fps, currentDuration, quality, bitRate, currentSize,
                    totalDuration);
     } catch (...) {
         DoLog(&task, 0, "Error occurs OnProgress: " + ExceptionText());
     }
+    LeaveEvents();
 }
 
 void TCustomZUzidiDOR::DoTerminate(TFFmpeg *task)
@@ -452,7 +680,8 @@ void TCustomZUzidiDOR::DoTerminate(TFFmpeg *task)
     }
     bool startNext = false;
     if (!FDestroying) {
-        std::lock_guard<std::recursive_mutex> lock(FLock);
+        TDispatchScope scope(task);
+        EnterEvents();
         if (OnTerminate) {
             try {
                 OnTerminate(task->TaskIndex, task->Finished, task->HasError,
@@ -469,10 +698,17 @@ void TCustomZUzidiDOR::DoTerminate(TFFmpeg *task)
                 startNext = FConcurrentRun;
             } else if (!FFinalRaised && FFinishedCount >= FTasks.Count()) {
                 FFinalRaised = true;
-                final = true;
+                if (FPaused) {
+                    // Reported by ResumeConvert or StopConvert.
+                    FFinalOwed = true;
+                } else {
+                    FRunActive = false;
+                    final = true;
+                }
             }
         }
         if (final) RaiseFinalTerminate();
+        LeaveEvents();
     }
     task->ThreadID = 0;
     task->FEnded = true;
@@ -484,7 +720,7 @@ void TCustomZUzidiDOR::DoTerminate(TFFmpeg *task)
 void TCustomZUzidiDOR::RaiseFinalTerminate()
 {
     if (!FDestroying) {
-        std::lock_guard<std::recursive_mutex> lock(FLock);
+        EnterEvents();
         if (OnTerminate) {
             try {
                 OnTerminate(-1, true, false, std::string());
@@ -492,6 +728,7 @@ void TCustomZUzidiDOR::RaiseFinalTerminate()
                 DoLog(nullptr, 0, "Error occurs OnTerminate: " + ExceptionText());
             }
         }
+        LeaveEvents();
     }
     ClearLogList();
 }

@@ -13,14 +13,42 @@
 // started; library log lines arrive on whichever thread logs. OnLog,
 // OnProgress and OnTerminate are serialised by the component's lock, so a
 // handler must not wait for another thread that raises one of them. Only
-// OnPreviewBitmap runs on the user-interface thread, through the dispatcher
-// the host installs (a blocking hand-over); without one it runs directly on
-// the worker. Assign the events while no task runs.
+// OnPreviewBitmap runs on the user-interface thread, through the host's
+// dispatcher; without one it runs directly on the worker. Assign the events
+// while no task runs.
+//
+// Hand-overs to the user-interface thread: a worker that has to wait for
+// that thread (OnPreviewBitmap, a previewer window, a handler of OnProgress
+// or OnTerminate that shows something and waits for it) waits only through
+// HandOver. A hand-over can be withdrawn: the destructor withdraws every
+// pending one, ClearTasks those of every task, RemoveTask those of the task
+// it removes, each before it waits for tasks to end, and from then on
+// refuses new ones of those tasks. A withdrawn hand-over returns false to the
+// worker and its call never runs, so closing the window during a run never
+// hangs on a worker that waits for the window. A call that has already begun
+// on the user-interface thread runs to its end; so the destructor, ClearTasks
+// and RemoveTask must not be called from inside a handed-over call (nor from
+// an event loop nested in one).
+//
+// Library log lines logged on the user-interface thread never wait for the
+// component's lock: while a worker holds it (inside an event handler that may
+// be waiting for that very thread), the line is queued and the holder raises
+// OnLog with it before it lets the lock go. Lines keep their order and OnLog
+// stays serialised with OnProgress and OnTerminate.
+//
+// A run: StartConvert starts one; a second StartConvert while it is active
+// starts nothing and sets LastError. The run stays active until
+// OnTerminate(-1) is raised (or ClearTasks ends it). PauseConvert holds the
+// whole run: running tasks stop at their next pause point (the main loop,
+// the video path, the writing of a packet), no task starts and the run's end
+// is not reported until ResumeConvert, which continues where the run stood.
+// StopConvert also ends a pause.
 //
 // A task may be removed or destroyed (RemoveTask, ClearTasks, the
 // component's destructor) only from the user-interface thread and never from
 // an event handler of that task; the component waits for a task that was
-// started to report its end first (the destructor stops running tasks).
+// started to report its end first (it stops running tasks and withdraws
+// their hand-overs).
 //
 // Failures: LoadMediaLibraries, AddTask and SetOutput report by result and
 // LastError; no exception escapes them. A task that fails while running
@@ -28,6 +56,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
@@ -58,8 +87,11 @@ using TProgressEvent = std::function<void(int32_t AIndex, int32_t AFrameNumber, 
 using TTerminateEvent = std::function<void(int32_t AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
 // clang-format on
 
-// Runs `call` on the user-interface thread and returns when it has run.
-using TUiDispatcher = std::function<void(const std::function<void()> &call)>;
+// Queues `call` to run later on the user-interface thread and returns at once
+// (in Qt: QMetaObject::invokeMethod with Qt::QueuedConnection). The call may
+// run after its hand-over was withdrawn, even after the component is gone:
+// it then does nothing. It may also never run (the queue is dropped).
+using TUiDispatcher = std::function<void(std::function<void()> call)>;
 
 // Engine and library levels to TLogLevel: below 0 llQuiet, 0..3 one up, above 3 llAll.
 TLogLevel LogLevelOf(int level);
@@ -100,7 +132,11 @@ private:
     std::atomic<bool> FReportPending{false};       // a thread will still report its end
     std::atomic<bool> FEnded{false};               // its end was reported
     std::atomic<int> FPendingSwitches{-1};         // preview switches not applied yet
+    std::atomic<bool> FWithdrawn{false};           // being removed: its hand-overs are refused
 };
+
+// One wait of a worker for the user-interface thread (HandOver).
+struct THandOver;
 
 // The component's tasks in order. Thread-safe; a task pointer stays valid
 // until the task is deleted.
@@ -150,12 +186,19 @@ public:
     // each end starting the next. <= 0: every task in turn on the calling
     // thread before this returns. After the last end, OnTerminate(-1, true,
     // false, ""). A task runs once; one that already ran is passed over.
+    // While a run is active, nothing starts and LastError says why.
     void StartConvert(int32_t concurrency);
-    // Running tasks are asked to stop; tasks that never started report
-    // their end from threads of their own; nothing new starts.
+    // True from a StartConvert with tasks until OnTerminate(-1) is raised.
+    bool RunActive() const { return FRunActive; }
+    // Running tasks are asked to stop (a paused run is woken for it); tasks
+    // that never started report their end from threads of their own;
+    // nothing new starts.
     void StopConvert();
+    // Holds the active run of worker threads: see the run, above. Nothing
+    // without one.
     void PauseConvert();
     void ResumeConvert();
+    bool RunPaused() const { return FPaused; }
 
     TAVProbe &Probe() { return *FProbe; }
     const std::string &LastError() const { return FLastError; }
@@ -163,9 +206,17 @@ public:
     std::string About; // no effect
     TFFmpegList &Tasks() { return FTasks; }
 
-    // Installs the host's hand-over to the user-interface thread (empty:
-    // events run directly). Set before the first run.
+    // Installs the host's way of queueing calls on the user-interface thread
+    // (empty: hand-overs run directly on the worker). Set before the first
+    // run.
     void SetDispatcher(TUiDispatcher dispatcher) { FDispatcher = std::move(dispatcher); }
+    // Runs `call` on the user-interface thread and waits until it has run:
+    // true. False, without running it, when the hand-over is withdrawn (see
+    // the top of this file) or the dispatcher fails to queue it. On the
+    // user-interface thread, or without a dispatcher, `call` runs at once.
+    // An exception of `call` comes out here, on the waiting thread. Any
+    // thread.
+    bool HandOver(const std::function<void()> &call);
 
     // The middle parts of AddTask and SetOutput: the record's translation
     // into the task's engine, before the file is opened. Raise on failure.
@@ -219,6 +270,23 @@ private:
     static void ApplyPendingSwitches(TFFmpeg &task);
     void StartNextTask();
     void RaiseFinalTerminate();
+    // The task whose event the calling thread is raising, or that it runs.
+    TFFmpeg *CallingTask() const;
+    // Withdraws the pending hand-overs of `task` (null: every one).
+    void WithdrawHandOvers(const TFFmpeg *task);
+    // The component's lock around OnLog, OnProgress and OnTerminate:
+    // re-entrant for its owner. EnterEvents waits for it, unless `line` is
+    // given and the lock is another thread's: then the line is queued for
+    // the owner to raise, and the result is false. LeaveEvents raises the
+    // queued lines before it lets the lock go.
+    struct TQueuedLine {
+        int32_t Index;
+        TLogLevel Level;
+        std::string Text;
+    };
+    bool EnterEvents(const TQueuedLine *line = nullptr);
+    void LeaveEvents();
+    void RaiseLog(int32_t index, TLogLevel level, const std::string &text);
     friend void LibraryLogCallback(void *, int, const char *, va_list);
 
     std::unique_ptr<TAVProbe> FProbe;
@@ -234,11 +302,26 @@ private:
     int32_t FFinishedCount = 0;
     bool FConcurrentRun = false;
     bool FFinalRaised = false; // OnTerminate(-1) of the current run
+    int32_t FOwedStarts = 0;   // task starts held back by a pause
+    bool FFinalOwed = false;   // the run's end, held back by a pause
+    std::atomic<bool> FRunActive{false};
+    std::atomic<bool> FPaused{false};
     std::atomic<bool> FStopRun{false};
 
-    // Serialises OnLog, OnProgress and OnTerminate; re-entered when a task
-    // that fails to start reports its end from inside a dispatcher.
-    std::recursive_mutex FLock;
+    // The events' lock: its owner and depth (re-entered when a task that
+    // fails to start reports its end from inside a dispatcher), and the
+    // library lines queued for the owner.
+    std::mutex FEventsState;
+    std::condition_variable FEventsFree;
+    std::thread::id FEventsOwner;
+    int FEventsDepth = 0;
+    std::vector<TQueuedLine> FQueuedLines;
+
+    // Hand-overs waiting for the user-interface thread.
+    std::mutex FHandOverLock;
+    std::vector<std::shared_ptr<THandOver>> FHandOvers;
+    int FWithdrawAll = 0; // ClearTasks at work: every task's hand-over is refused
+
     std::atomic<bool> FDestroying{false};
     std::atomic<int> FStarting{0};   // worker threads being started right now
     std::atomic<int> FDeliveries{0}; // library log deliveries in progress

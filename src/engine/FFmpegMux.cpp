@@ -74,6 +74,9 @@ void TCustomFFmpeg::FlushBitstreamFilters(TOutputStreamState &ost)
 void TCustomFFmpeg::WritePacket(TOutputStreamState &ost, AVPacket *packet)
 {
     if (!packet) return;
+    // A pause holds every packet, also those the encoders give up after the
+    // main loop.
+    WaitWhilePaused();
     if (packet->size < 0) {
         lav::av_packet_unref(packet);
         return;

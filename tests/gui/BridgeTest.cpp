@@ -19,6 +19,7 @@ class TBridgeTest : public QObject {
 private slots:
     void EventsArriveOnTheUserInterfaceThreadInOrder();
     void NothingArrivesAfterDetachAndWorkersNeverWait();
+    void HandOversRunOnTheUserInterfaceThread();
 };
 
 namespace {
@@ -101,6 +102,23 @@ void TBridgeTest::NothingArrivesAfterDetachAndWorkersNeverWait()
     for (std::thread &worker : workers) worker.join();
     QCOMPARE(finished.load(), Threads);
     QCoreApplication::processEvents(); // queued calls of the dead bridges are dropped
+}
+
+void TBridgeTest::HandOversRunOnTheUserInterfaceThread()
+{
+    TZUzidiDOR component;
+    TComponentBridge bridge(component);
+    std::atomic<bool> done{false}, result{false};
+    QThread *ranOn = nullptr;
+    std::thread worker([&] {
+        result = component.HandOver([&] { ranOn = QThread::currentThread(); });
+        done = true;
+    });
+    // The worker waits until this thread runs its queue.
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
+    worker.join();
+    QVERIFY(result.load());
+    QCOMPARE(ranOn, thread());
 }
 
 QTEST_GUILESS_MAIN(TBridgeTest)

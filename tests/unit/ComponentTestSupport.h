@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -99,26 +101,22 @@ private:
     std::vector<TTerminateRecord> FTerminates;
 };
 
-// A stand-in for the host's user-interface thread: hand-overs wait in a
-// queue until the test thread runs them.
+// A stand-in for the host's user-interface thread: the dispatcher queues
+// calls, which wait until the test thread runs them (or forever, when it
+// never does).
 class TUiQueue {
 public:
     TUiDispatcher Dispatcher()
     {
-        return [this](const std::function<void()> &call) {
-            std::promise<void> done;
+        return [this](std::function<void()> call) {
             {
                 std::lock_guard<std::mutex> lock(FLock);
-                FQueue.push_back([&] {
-                    call();
-                    done.set_value();
-                });
+                FQueue.push_back(std::move(call));
             }
             FChanged.notify_all();
-            done.get_future().wait();
         };
     }
-    // Runs one hand-over; false when none came within `patience`.
+    // Runs one queued call; false when none came within `patience`.
     bool RunOne(std::chrono::milliseconds patience = std::chrono::seconds(10))
     {
         std::function<void()> next;
@@ -131,17 +129,65 @@ public:
         next();
         return true;
     }
-    // Waits until a hand-over is queued.
+    // Runs every queued call; their number.
+    int RunAll()
+    {
+        int n = 0;
+        while (RunOne(std::chrono::milliseconds(0))) ++n;
+        return n;
+    }
+    // Waits until a call is queued.
     bool WaitQueued()
     {
         std::unique_lock<std::mutex> lock(FLock);
         return FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return !FQueue.empty(); });
+    }
+    size_t Queued()
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FQueue.size();
     }
 
 private:
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<std::function<void()>> FQueue;
+};
+
+// Ends the test process when the scope that made it has not been left
+// within `patience`: a hang fails the test with a message instead of
+// blocking the suite. A test whose own thread may hang uses one.
+class TWatchdog {
+public:
+    TWatchdog(std::chrono::seconds patience, std::string what) : FWhat(std::move(what))
+    {
+        FThread = std::thread([this, patience] {
+            std::unique_lock<std::mutex> lock(FLock);
+            if (FChanged.wait_for(lock, patience, [this] { return FDone; })) return;
+            std::fprintf(stderr, "hang: %s did not return within %d s\n", FWhat.c_str(),
+                         int(patience.count()));
+            std::fflush(stderr);
+            std::_Exit(3);
+        });
+    }
+    ~TWatchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FDone = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+    }
+    TWatchdog(const TWatchdog &) = delete;
+    TWatchdog &operator=(const TWatchdog &) = delete;
+
+private:
+    std::string FWhat;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FDone = false;
+    std::thread FThread;
 };
 
 // A component with the libraries loaded through it.

@@ -1,5 +1,6 @@
 #include "ComponentBridge.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 TComponentBridge::TComponentBridge(TZUzidiDOR &component, QObject *parent)
@@ -7,6 +8,10 @@ TComponentBridge::TComponentBridge(TZUzidiDOR &component, QObject *parent)
 {
     FLink->Target = this;
     std::shared_ptr<TLink> link = FLink;
+
+    component.SetDispatcher([](std::function<void()> call) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
+    });
 
     component.OnProgress = [link](int32_t index, int32_t frameNumber, int32_t fps, int32_t currentDuration,
                                   float quality, float bitRate, int64_t currentSize, int32_t totalDuration) {

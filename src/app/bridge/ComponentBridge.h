@@ -12,6 +12,11 @@
 // of the queue, because the reporting thread has left the event by then
 // (the component's task destructor waits for that in any case).
 //
+// The bridge also installs the component's dispatcher: a hand-over from a
+// worker (preview pictures, the previewer window) becomes a queued call on
+// the user-interface thread, posted to the application object, so that a
+// call queued after the component or the bridge died simply does nothing.
+//
 // Destroying the bridge (or Detach) withdraws it: events raised afterwards,
 // and queued calls not yet delivered, are dropped. The handlers stay
 // installed and harmless, so the component may outlive the bridge.
