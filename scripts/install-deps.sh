@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang-format
   ffmpeg
+  locales
   fonts-noto-cjk
   xvfb xauth
   xdg-utils

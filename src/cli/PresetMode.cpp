@@ -451,8 +451,10 @@ int RunPresetMode(int argc, char **argv)
             runs.push_back({file, "", -1, false, false, ""});
         }
 
+        // The window's log level; the normal priority, since a command line
+        // is niced by its caller when it should yield.
         component.SetLogLevel(llInfo);
-        component.SetThreadPriority(tpLower);
+        component.SetThreadPriority(tpNormal);
         std::mutex stateLock;
         bool ended = false;
         const pthread_t waiter = pthread_self();

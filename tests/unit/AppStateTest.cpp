@@ -292,7 +292,10 @@ TEST(CustomProfile, KeyFilterDefaultsAndTheTwoOrdersOfChecks)
         EXPECT_FALSE(CustomProfile::AcceptKey(c));
 
     CustomProfile custom;
+    EXPECT_EQ(custom.StartCheck(), "");
+    EXPECT_EQ(custom.PickCheck(), "请设定对应视频参数！");
     custom.PanelOpen = true;
+    EXPECT_EQ(custom.PickCheck(), "");
     custom.Width = "1";
     custom.Reset();
     EXPECT_FALSE(custom.PanelOpen);

@@ -14,6 +14,9 @@ public:
     static constexpr int BitrateMaxLength = 7;
     static constexpr int FpsMaxLength = 2;
 
+    // The state after Reset.
+    CustomProfile() { Reset(); }
+
     bool PanelOpen = false; // sPanel3 shown by "自定义"
     int32_t TypeIndex = 0;  // sComboBoxEx5
     std::string TypeText;   // the type list's text (empty: no type chosen)

@@ -497,7 +497,7 @@ bool OutputAssembly::PickProfileSettings(const TAssemblyContext &context)
             return false;
         }
         const char *usual = first->Target ? "mpeg2video" : first->Codec;
-        if (!ChoiceFromProfileFile(context.PresetFile, first->Target ? ".mpg" : first->Ext, usual, next)) {
+        if (!ChoiceFromProfileFile(context.PresetFile, first->Ext, usual, next)) {
             FMessages.ShowMessage(mkError, IncompleteProfileMessage);
             return false;
         }
