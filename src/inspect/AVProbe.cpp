@@ -282,6 +282,7 @@ void TAVProbe::CloseFile()
     FIsImage2 = false;
     FFrameValid = false;
     FFramePTS = -1;
+    FLastFramePTS = -1;
     FLastPosition = -1;
     FLastIndex = -1;
     FEndReached = false;
@@ -294,6 +295,12 @@ void TAVProbe::CloseFile()
     FConverter.BufferSize = 0;
     FPicture.reset();
     FPacket.reset();
+    ForgetWalk();
+    FAhead.reset();
+    FCandidate.reset();
+    FKeyFrames.clear();
+    FKeySpacing = 0;
+    FLastKey = INT64_MIN;
     TCustomAVProbe::CloseFile();
 }
 
@@ -341,6 +348,7 @@ bool TAVProbe::SeekTo(int32_t index, bool backwardFallback, int64_t position)
     if (start != AV_NOPTS_VALUE) ts += start;
 
     if (FDecoder) lav::avcodec_flush_buffers(FDecoder);
+    ForgetWalk();
     FLastPosition = -1;
     FLastIndex = -1;
     FEndReached = false;
@@ -363,9 +371,29 @@ bool TAVProbe::SeekTo(int32_t index, bool backwardFallback, int64_t position)
     return true;
 }
 
+void TAVProbe::ForgetWalk()
+{
+    if (FAhead) lav::av_frame_unref(FAhead.get());
+    FAheadValid = false;
+    FWalking = false;
+    FDraining = false;
+    FWaitKey = false;
+    FShownTs = INT64_MIN;
+    FLastKey = INT64_MIN;
+    FLastPictureTs = INT64_MIN;
+    FUntimed.clear();
+    FUntimedNext = 0;
+    FFirstKeyDts = INT64_MIN;
+    FUntimedGuessed = false;
+    FGuessed = false;
+}
+
 bool TAVProbe::OpenDecoder(int32_t index)
 {
     CloseDecoder();
+    ForgetWalk();
+    FKeyFrames.clear();
+    FKeySpacing = 0;
     const AVStream *st = FContext->streams[index];
     const AVCodec *codec = lav::avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) {
@@ -377,6 +405,10 @@ bool TAVProbe::OpenDecoder(int32_t index)
     int r = decoder ? lav::avcodec_parameters_to_context(decoder, st->codecpar) : AVERROR(ENOMEM);
     if (r >= 0) {
         decoder->pkt_timebase = st->time_base;
+        // The walk to a position decodes many pictures to show one: every
+        // core helps.
+        decoder->thread_count = 0;
+        decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         std::lock_guard<std::mutex> lock(CodecLock);
         r = lav::avcodec_open2(decoder, codec, nullptr);
     }
@@ -435,12 +467,12 @@ TBitmap &TAVProbe::ReadFrame(int32_t index, int64_t position)
     }
 
     const AVStream *st = FContext->streams[index];
-    int64_t target = -1;
     if (position >= 0) {
         const bool sameRequest = position == FLastPosition && index == FLastIndex;
         if (wasValid && sameRequest) {
             CopyBitmap(bitmap, LastFrame());
             FFrameValid = true;
+            FFramePTS = FLastFramePTS;
             return bitmap;
         }
         if (FEndReached && sameRequest) {
@@ -448,16 +480,6 @@ TBitmap &TAVProbe::ReadFrame(int32_t index, int64_t position)
             bitmap.FillBlack();
             return bitmap;
         }
-        // After a backward seek, later positions of the same stream are
-        // reached by decoding on.
-        const bool goOn =
-            FPrecise && wasValid && FLastPosition >= 0 && FLastPosition < position && index == FLastIndex;
-        if (!goOn && !SeekTo(index, true, position)) {
-            lav::av_log(nullptr, AV_LOG_ERROR, "%s\n", FLastError.c_str());
-            return bitmap;
-        }
-        target = lav::av_rescale_q(position, MicrosecondBase, st->time_base);
-        if (st->start_time != AV_NOPTS_VALUE) target += st->start_time;
     }
 
     if (st->codecpar->width <= 0 || st->codecpar->height <= 0) {
@@ -472,74 +494,351 @@ TBitmap &TAVProbe::ReadFrame(int32_t index, int64_t position)
             return bitmap;
         }
     }
-    bitmap.SetSize(st->codecpar->width, st->codecpar->height);
-    DecodeFrame(index, position, target);
+    if (!FPicture) FPicture.reset(lav::av_frame_alloc());
+    if (!FPacket) FPacket.reset(lav::av_packet_alloc());
+    if (!FAhead) FAhead.reset(lav::av_frame_alloc());
+    if (!FCandidate) FCandidate.reset(lav::av_frame_alloc());
+    if (!FPicture || !FPacket || !FAhead || !FCandidate) {
+        Fail(AV_LOG_ERROR, "Cannot initialize the toRGB conversion context");
+        bitmap.FillBlack();
+        return bitmap;
+    }
+    if (bitmap.Width() != st->codecpar->width || bitmap.Height() != st->codecpar->height)
+        bitmap.SetSize(st->codecpar->width, st->codecpar->height);
+    if (position < 0)
+        DecodeNext(index, position);
+    else
+        DecodeAt(index, position);
     return bitmap;
 }
 
-void TAVProbe::DecodeFrame(int32_t index, int64_t position, int64_t target)
+namespace {
+int64_t PictureTime(const AVFrame *frame)
 {
-    TBitmap &bitmap = *FConverter.Bitmap;
-    const AVStream *st = FContext->streams[index];
-    if (!FPicture) FPicture.reset(lav::av_frame_alloc());
-    if (!FPacket) FPacket.reset(lav::av_packet_alloc());
-    AVFrame *picture = FPicture.get();
-    AVPacket *packet = FPacket.get();
-    if (!picture || !packet) {
-        Fail(AV_LOG_ERROR, "Cannot initialize the toRGB conversion context");
-        bitmap.FillBlack();
-        return;
-    }
+    return frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+}
+} // namespace
 
+bool TAVProbe::NextPicture(int32_t index, AVFrame *frame, int64_t target)
+{
+    const AVStream *st = FContext->streams[index];
+    AVPacket *packet = FPacket.get();
+    int64_t length = 0;
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+        length = lav::av_rescale_q(1, av_inv_q(st->avg_frame_rate), st->time_base);
+    // Pictures kept back for their time stamps go first.
+    if (FUntimedNext < FUntimed.size()) {
+        lav::av_frame_move_ref(frame, FUntimed[FUntimedNext++].get());
+        FGuessed = FUntimedGuessed;
+        if (FUntimedNext == FUntimed.size()) {
+            FUntimed.clear();
+            FUntimedNext = 0;
+            FUntimedGuessed = false;
+        }
+        return true;
+    }
+    FGuessed = false;
     // Pictures come out of the decoder after the packets that carry them;
     // at the end of the file the decoder gives up the ones it still holds.
-    bool draining = false;
     for (;;) {
-        int r = lav::avcodec_receive_frame(FDecoder, picture);
+        int r = lav::avcodec_receive_frame(FDecoder, frame);
         if (r == 0) {
-            int64_t ts = picture->best_effort_timestamp;
-            if (ts == AV_NOPTS_VALUE) ts = picture->pts;
-            if (FPrecise && ts != AV_NOPTS_VALUE && ts < target) {
-                lav::av_frame_unref(picture);
+            if (FWaitKey && !frame->key_frame) {
+                lav::av_frame_unref(frame);
                 continue;
             }
-            const bool converted =
-                PictureToBitmap(FConverter, picture->data, picture->linesize, AVPixelFormat(picture->format),
-                                picture->height, picture->width);
-            lav::av_frame_unref(picture);
-            if (!converted) {
-                Fail(AV_LOG_ERROR, "Cannot initialize the toRGB conversion context");
-                bitmap.FillBlack();
-                return;
+            FWaitKey = false;
+            // Some containers give time stamps to a few packets only (and
+            // none right after a seek): the others follow from the last one
+            // known, or go back from the next one.
+            const int64_t step = std::max<int64_t>(frame->pkt_duration > 0 ? frame->pkt_duration : length, 1);
+            if (PictureTime(frame) == AV_NOPTS_VALUE) {
+                if (FLastPictureTs != INT64_MIN) {
+                    frame->best_effort_timestamp = FLastPictureTs + step;
+                } else {
+                    std::unique_ptr<AVFrame, TFrameDeleter> kept(lav::av_frame_alloc());
+                    if (!kept) return false;
+                    lav::av_frame_move_ref(kept.get(), frame);
+                    FUntimed.push_back(std::move(kept));
+                    continue;
+                }
             }
-            if (ts != AV_NOPTS_VALUE) {
-                if (st->start_time != AV_NOPTS_VALUE) ts -= st->start_time;
-                FFramePTS = lav::av_rescale_q(ts, st->time_base, MicrosecondBase);
+            FLastPictureTs = PictureTime(frame);
+            if (FUntimed.empty()) return true;
+            const int64_t known = FLastPictureTs;
+            for (size_t i = 0; i < FUntimed.size(); ++i)
+                FUntimed[i]->best_effort_timestamp = known - int64_t(FUntimed.size() - i) * step;
+            std::unique_ptr<AVFrame, TFrameDeleter> kept(lav::av_frame_alloc());
+            if (!kept) return false;
+            lav::av_frame_move_ref(kept.get(), frame);
+            FUntimed.push_back(std::move(kept));
+            lav::av_frame_move_ref(frame, FUntimed[0].get());
+            FUntimedNext = 1;
+            return true;
+        }
+        if (r != AVERROR(EAGAIN) || FDraining) {
+            // Nothing is left in the decoder (or it fails): the stream ends
+            // here, after the pictures that never got a time stamp.
+            FDraining = true;
+            if (FUntimedNext < FUntimed.size()) {
+                // No picture of this walk has a time stamp: they count from
+                // the first key frame's decoding time.
+                if (FUntimedNext == 0 && FFirstKeyDts != INT64_MIN) {
+                    for (size_t i = 0; i < FUntimed.size(); ++i)
+                        FUntimed[i]->best_effort_timestamp =
+                            FFirstKeyDts + int64_t(i) * std::max<int64_t>(length, 1);
+                    FUntimedGuessed = true;
+                }
+                lav::av_frame_move_ref(frame, FUntimed[FUntimedNext++].get());
+                FGuessed = FUntimedGuessed;
+                return true;
             }
-            CopyBitmap(LastFrame(), bitmap);
-            FIsImage2 = FormatIsImage2();
-            FFrameValid = true;
-            RememberRequest(index, position);
-            if (draining) lav::avcodec_flush_buffers(FDecoder);
-            return;
+            return false;
         }
-        if (draining) {
-            // Nothing is left in the decoder (or it fails): the stream ends here.
-            lav::avcodec_flush_buffers(FDecoder);
-            Fail(AV_LOG_DEBUG, "stream eof reached.");
-            bitmap.FillBlack();
-            RememberRequest(index, position);
-            FEndReached = true;
-            return;
-        }
-        // The decoder wants more input (or rejected the last packet).
         r = lav::av_read_frame(FContext, packet);
         if (r < 0) {
-            draining = true;
+            FDraining = true;
             lav::avcodec_send_packet(FDecoder, nullptr);
             continue;
         }
-        if (packet->stream_index == index) lav::avcodec_send_packet(FDecoder, packet);
+        if (packet->stream_index != index) {
+            lav::av_packet_unref(packet);
+            continue;
+        }
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if ((packet->flags & AV_PKT_FLAG_KEY) && ts != AV_NOPTS_VALUE) {
+            // Learnt as the walk goes: where the key frames are and how far
+            // apart, to choose between seeking and decoding on.
+            const TKeyFrame key{ts, packet->dts != AV_NOPTS_VALUE ? std::min(packet->dts, ts) : ts};
+            auto at = std::lower_bound(FKeyFrames.begin(), FKeyFrames.end(), key);
+            if (at == FKeyFrames.end() || at->Pts != ts) FKeyFrames.insert(at, key);
+            if (FLastKey != INT64_MIN && ts > FLastKey) FKeySpacing = std::max(FKeySpacing, ts - FLastKey);
+            FLastKey = ts;
+            if (FFirstKeyDts == INT64_MIN) FFirstKeyDts = key.Dts;
+        }
+        // A picture well before the target is never shown: what nothing
+        // refers to is left out. (The loop filter stays on: the pictures
+        // after a reference decoded without it would differ from the file's.)
+        const int64_t span = packet->duration > 0 ? packet->duration : length;
+        const bool far = target != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE && span > 0 &&
+                         packet->pts + 2 * span <= target;
+        FDecoder->skip_frame = far ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        lav::avcodec_send_packet(FDecoder, packet);
         lav::av_packet_unref(packet);
+    }
+}
+
+bool TAVProbe::ShowPicture(int32_t index, AVFrame *frame)
+{
+    TBitmap &bitmap = *FConverter.Bitmap;
+    const AVStream *st = FContext->streams[index];
+    const bool converted = PictureToBitmap(FConverter, frame->data, frame->linesize,
+                                           AVPixelFormat(frame->format), frame->height, frame->width);
+    if (!converted) {
+        Fail(AV_LOG_ERROR, "Cannot initialize the toRGB conversion context");
+        bitmap.FillBlack();
+        return false;
+    }
+    int64_t ts = PictureTime(frame);
+    FShownTs = ts;
+    if (ts != AV_NOPTS_VALUE) {
+        if (st->start_time != AV_NOPTS_VALUE) ts -= st->start_time;
+        FFramePTS = lav::av_rescale_q(ts, st->time_base, MicrosecondBase);
+    }
+    FLastFramePTS = FFramePTS;
+    CopyBitmap(LastFrame(), bitmap);
+    FIsImage2 = FormatIsImage2();
+    FFrameValid = true;
+    return true;
+}
+
+void TAVProbe::ShowEnd(int32_t index, int64_t position)
+{
+    Fail(AV_LOG_DEBUG, "stream eof reached.");
+    FConverter.Bitmap->FillBlack();
+    RememberRequest(index, position);
+    FEndReached = true;
+}
+
+void TAVProbe::DecodeNext(int32_t index, int64_t position)
+{
+    AVFrame *picture = FPicture.get();
+    if (FAheadValid) {
+        lav::av_frame_move_ref(picture, FAhead.get());
+        FAheadValid = false;
+    } else if (!NextPicture(index, picture, AV_NOPTS_VALUE)) {
+        lav::avcodec_flush_buffers(FDecoder);
+        ForgetWalk();
+        ShowEnd(index, position);
+        return;
+    }
+    const bool shown = ShowPicture(index, picture);
+    lav::av_frame_unref(picture);
+    if (!shown) return;
+    FWalking = true;
+    RememberRequest(index, position);
+}
+
+bool TAVProbe::SeekBack(int32_t index, int64_t ts, int64_t position, bool toStart)
+{
+    lav::avcodec_flush_buffers(FDecoder);
+    ForgetWalk();
+    int r = -1;
+    if (toStart) {
+        // Containers that seek by decoding time stamps keep the first key
+        // frame before the stream's start time: a little further back, or
+        // the first byte.
+        const AVStream *st = FContext->streams[index];
+        const int64_t margin = lav::av_rescale_q(10000000, MicrosecondBase, st->time_base);
+        r = lav::av_seek_frame(FContext, index, ts - margin, AVSEEK_FLAG_BACKWARD);
+    }
+    if (r < 0) r = lav::av_seek_frame(FContext, index, ts, AVSEEK_FLAG_BACKWARD);
+    if (r < 0 && toStart && !(FContext->iformat->flags & AVFMT_NO_BYTE_SEEK))
+        r = lav::av_seek_frame(FContext, -1, 0, AVSEEK_FLAG_BYTE);
+    if (r < 0) r = lav::av_seek_frame(FContext, index, ts, 0);
+    if (r < 0) {
+        Fail(AV_LOG_ERROR, Format("could not seek to position %0.3f", double(position) / 1000000));
+        return false;
+    }
+    FWalking = true;
+    FWaitKey = true;
+    return true;
+}
+
+TAVProbe::TWalk TAVProbe::Walk(int32_t index, int64_t target, bool fromSeek, bool fromStart)
+{
+    // Walking to the end, every picture may be the last one.
+    const int64_t skipBefore = target == INT64_MAX ? AV_NOPTS_VALUE : target;
+    AVFrame *picture = FPicture.get();
+    AVFrame *candidate = FCandidate.get();
+    // The best picture so far: none, the one on show already, or `candidate`.
+    enum { bsNone, bsShown, bsCandidate } best = bsNone;
+    bool guessed = false; // the candidate's time stamp is only a lower bound
+    if (!fromSeek && FShownTs != AV_NOPTS_VALUE && FShownTs != INT64_MIN && FShownTs <= target)
+        best = bsShown;
+    lav::av_frame_unref(candidate);
+
+    auto answer = [&]() -> TWalk {
+        if (best == bsCandidate) {
+            const bool shown = ShowPicture(index, candidate);
+            lav::av_frame_unref(candidate);
+            return shown ? wkFound : wkFailed;
+        }
+        CopyBitmap(*FConverter.Bitmap, LastFrame());
+        FFramePTS = FLastFramePTS;
+        FFrameValid = true;
+        return wkFound;
+    };
+
+    bool first = fromSeek;
+    for (;;) {
+        if (FAheadValid) {
+            lav::av_frame_move_ref(picture, FAhead.get());
+            FAheadValid = false;
+        } else if (!NextPicture(index, picture, skipBefore)) {
+            // The end of the stream: the last picture stays on show.
+            lav::avcodec_flush_buffers(FDecoder);
+            FWalking = false;
+            FDraining = false;
+            // A seek past the last key frame finds no picture at all; one
+            // whose pictures have no time stamps cannot tell which is on
+            // show. Both go further back.
+            if (fromSeek && !fromStart && (best == bsNone || (best == bsCandidate && guessed)))
+                return wkTooLate;
+            if (best != bsNone) return answer();
+            return wkEnd;
+        }
+        const int64_t ts = PictureTime(picture);
+        if (first) {
+            first = false;
+            // A seek that landed after the position: the key frame before it
+            // is further back (a container without an index).
+            const int64_t when = ts != AV_NOPTS_VALUE ? ts : FFirstKeyDts;
+            if (when != AV_NOPTS_VALUE && when != INT64_MIN && when > target && !fromStart) {
+                lav::av_frame_unref(picture);
+                return wkTooLate;
+            }
+        }
+        if (ts != AV_NOPTS_VALUE && ts > target) {
+            if (best == bsNone) {
+                // The position comes before the stream's first picture.
+                lav::av_frame_move_ref(candidate, picture);
+                best = bsCandidate;
+            } else {
+                lav::av_frame_move_ref(FAhead.get(), picture);
+                FAheadValid = true;
+            }
+            return answer();
+        }
+        lav::av_frame_unref(candidate);
+        lav::av_frame_move_ref(candidate, picture);
+        best = bsCandidate;
+        guessed = FGuessed;
+    }
+}
+
+void TAVProbe::DecodeAt(int32_t index, int64_t position)
+{
+    const AVStream *st = FContext->streams[index];
+    FPrecise = true;
+    // Past the file's duration there is nothing on show.
+    if (FContext->duration != AV_NOPTS_VALUE && FContext->duration > 0 && position > FContext->duration) {
+        ShowEnd(index, position);
+        return;
+    }
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    // At the duration (the slider's end) the last picture is on show,
+    // whatever its time stamp; the walk goes to the end of the stream.
+    const bool atEnd =
+        FContext->duration != AV_NOPTS_VALUE && FContext->duration > 0 && position >= FContext->duration;
+    // Rounded down: a picture a fraction of a tick after the position is not
+    // on show yet.
+    const int64_t at = lav::av_rescale_q_rnd(position, MicrosecondBase, st->time_base, AV_ROUND_DOWN) + start;
+    const int64_t target = atEnd ? INT64_MAX : at;
+
+    // Decode on from where the last walk stands when no key frame is known
+    // between there and the target and the target is no further than the
+    // widest key-frame distance seen (at least a second): seeking back would
+    // land no later.
+    const int64_t second = lav::av_rescale_q(1000000, MicrosecondBase, st->time_base);
+    bool goOn = false;
+    if (FWalking && FShownTs != INT64_MIN && FShownTs != AV_NOPTS_VALUE && target >= FShownTs) {
+        const int64_t from = FAheadValid ? PictureTime(FAhead.get()) : FShownTs;
+        auto key = std::upper_bound(FKeyFrames.begin(), FKeyFrames.end(), TKeyFrame{from, from});
+        const bool keyBetween = key != FKeyFrames.end() && key->Pts <= target;
+        goOn = from == AV_NOPTS_VALUE || target < from ||
+               (!keyBetween && target - from <= std::max(FKeySpacing, second));
+    }
+
+    TWalk walk = wkFailed;
+    if (goOn) {
+        walk = Walk(index, target, false, false);
+    } else {
+        // Seek to the position; when that lands after it, further back: to
+        // a key frame known before it, or a step back that doubles each time.
+        int64_t seekTs = at;
+        int64_t step = std::max(FKeySpacing, second);
+        for (;;) {
+            const bool fromStart = seekTs <= start;
+            if (!SeekBack(index, fromStart ? start : seekTs, position, fromStart)) {
+                lav::av_log(nullptr, AV_LOG_ERROR, "%s\n", FLastError.c_str());
+                FConverter.Bitmap->FillBlack();
+                return;
+            }
+            walk = Walk(index, target, true, fromStart);
+            if (walk != wkTooLate) break;
+            auto key = std::upper_bound(FKeyFrames.begin(), FKeyFrames.end(), TKeyFrame{at, at});
+            const int64_t known = key == FKeyFrames.begin() ? INT64_MIN : std::prev(key)->Dts;
+            seekTs = known != INT64_MIN && known < seekTs ? known : seekTs - step;
+            step *= 2;
+        }
+    }
+    switch (walk) {
+    case wkFound: RememberRequest(index, position); break;
+    case wkEnd:
+        ForgetWalk();
+        ShowEnd(index, position);
+        break;
+    default: break;
     }
 }

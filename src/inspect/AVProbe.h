@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Bitmap.h"
 #include "MediaOps.h"
@@ -130,14 +131,23 @@ public:
     // stream; none: the container clock) to `position` microseconds from the
     // stream's start, to the next key frame at or after it; when there is
     // none and `backwardFallback`, to the key frame before it (Precise).
+    // ReadFrame(-1, -1) then decodes on from there.
     bool SeekTo(int32_t index, bool backwardFallback, int64_t position);
     // Decodes the picture of video stream `index` (-1: the first video
-    // stream) at `position` microseconds (-1: the next picture, without
-    // seeking) into the frame bitmap and returns it. FrameValid() tells
-    // whether the bitmap holds the requested picture; otherwise LastError()
-    // says why, and the bitmap is empty (argument and codec failures) or
-    // black (end of stream, conversion failures). Throws AVProbeException on
-    // an attached context.
+    // stream) that is on show at `position` microseconds from the stream's
+    // start (the last picture whose time stamp is at or before it) into the
+    // frame bitmap and returns it. Before the first picture: the first
+    // picture; from the last picture up to the file's duration: the last
+    // picture; past the duration: the end of the stream. `position` -1: the
+    // next picture, without seeking.
+    //
+    // It seeks back to the key frame before the position and decodes
+    // forward to it; a position a little after the previous one decodes on
+    // without seeking, and the same request twice is answered from a copy.
+    // FrameValid() tells whether the bitmap holds the requested picture;
+    // otherwise LastError() says why, and the bitmap is empty (argument and
+    // codec failures) or black (end of stream, conversion failures). Throws
+    // AVProbeException on an attached context.
     TBitmap &ReadFrame(int32_t index, int64_t position);
     // A copy of the frame bitmap after the last successful decode.
     TBitmap &LastFrame();
@@ -156,11 +166,30 @@ private:
         void operator()(AVPacket *packet) const;
     };
 
+    // How a walk to a position ended.
+    enum TWalk { wkFound, wkTooLate, wkEnd, wkFailed };
+
     void CloseDecoder();
     bool OpenDecoder(int32_t index);
-    // Reads and decodes until a picture at or after `target` (stream time
-    // base; -1 for any) is in the frame bitmap, or the stream ends.
-    void DecodeFrame(int32_t index, int64_t position, int64_t target);
+    // The next picture of the stream into the frame bitmap (position -1).
+    void DecodeNext(int32_t index, int64_t position);
+    // The picture on show at `position` into the frame bitmap.
+    void DecodeAt(int32_t index, int64_t position);
+    // Seeks to the key frame at or before `ts` (stream time base), or to the
+    // stream's first one (`toStart`), and starts a new walk from there.
+    bool SeekBack(int32_t index, int64_t ts, int64_t position, bool toStart);
+    // Decodes on until the picture on show at `target` (stream time base) is
+    // known, the last one at or before it, and shows it. `fromSeek`: right
+    // after SeekBack; a first picture after the target is then wkTooLate,
+    // unless the seek went to the stream's start (`fromStart`).
+    TWalk Walk(int32_t index, int64_t target, bool fromSeek, bool fromStart);
+    // The decoder's next picture into `frame`; false at the end of the
+    // stream. Pictures far before `target` that nothing refers to are not
+    // decoded at all.
+    bool NextPicture(int32_t index, AVFrame *frame, int64_t target);
+    bool ShowPicture(int32_t index, AVFrame *frame);
+    void ShowEnd(int32_t index, int64_t position);
+    void ForgetWalk();
     void RememberRequest(int32_t index, int64_t position);
 
     AVCodecContext *FDecoder = nullptr;
@@ -169,9 +198,40 @@ private:
     std::unique_ptr<TBitmap> FLastFrame;
     std::unique_ptr<AVFrame, TFrameDeleter> FPicture;
     std::unique_ptr<AVPacket, TPacketDeleter> FPacket;
+    // The walk: the decoder's state between requests. The picture in
+    // LastFrame is at FShownTs (stream time base); FAhead holds a picture
+    // decoded after it, not shown yet. A walk goes on while FWalking.
+    std::unique_ptr<AVFrame, TFrameDeleter> FAhead;
+    std::unique_ptr<AVFrame, TFrameDeleter> FCandidate;
+    bool FAheadValid = false;
+    bool FWalking = false;
+    bool FDraining = false; // the stream's packets are all read
+    bool FWaitKey = false;  // after a seek: pictures before the first key frame are broken
+    int64_t FShownTs = INT64_MIN;
+    int64_t FLastPictureTs = INT64_MIN; // of the last picture decoded in this walk
+    // Pictures decoded after a seek before any time stamp was known; they
+    // get theirs from the first picture that has one.
+    std::vector<std::unique_ptr<AVFrame, TFrameDeleter>> FUntimed;
+    size_t FUntimedNext = 0;
+    // The decoding time stamp of the first key frame read in this walk: no
+    // later than its time stamp, when that is missing.
+    int64_t FFirstKeyDts = INT64_MIN;
+    bool FUntimedGuessed = false; // the kept pictures' time stamps count from FFirstKeyDts
+    bool FGuessed = false;        // so does the picture NextPicture gave last
+    // Key frames read so far (stream time base) by time stamp, with their
+    // decoding time stamp (where a seek must go to find them), and the
+    // widest distance seen between two key frames read one after the other.
+    struct TKeyFrame {
+        int64_t Pts, Dts;
+        bool operator<(const TKeyFrame &other) const { return Pts < other.Pts; }
+    };
+    std::vector<TKeyFrame> FKeyFrames;
+    int64_t FKeySpacing = 0;
+    int64_t FLastKey = INT64_MIN;
     bool FIsImage2 = false;
     bool FFrameValid = false;
     int64_t FFramePTS = -1;
+    int64_t FLastFramePTS = -1; // FramePTS of the picture in LastFrame
     int64_t FLastPosition = -1;
     int32_t FLastIndex = -1;
     bool FEndReached = false;
