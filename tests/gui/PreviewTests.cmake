@@ -20,6 +20,8 @@ foreach(name
     filesWithoutPositionsOrPictures
     shortFileKeepsTheSmallestStep
     markingTheClipEnablesTheCheckBoxOnlyForARange
+    pictureMatchesThePositionAndADragIsCoalesced
+    lastPositionShowsTheLastPicture
     previewerWindowFollowsTheConversionAndStaysClosed
     sampleAnalysisWritesExtFile
     sampleThatCannotServeLeavesExtFileAsItWas
@@ -28,8 +30,6 @@ foreach(name
   set_tests_properties(preview_widgets.${name} PROPERTIES LABELS gui FIXTURES_REQUIRED media_fixtures
     ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
 endforeach()
-# Waiting for the probe that answers with the picture at the position:
-# pictureMatchesThePositionAndADragIsCoalesced, lastPositionShowsTheLastPicture.
 
 # A profile made from a sample video, through vidmorph-cli's preset mode.
 add_executable(sample_profile_tests ${CMAKE_CURRENT_LIST_DIR}/../unit/SampleProfileTest.cpp)
@@ -52,9 +52,9 @@ vidmorph_use_media_fixtures(preview_window_tests)
 add_dependencies(preview_window_tests profiles myutil)
 foreach(name
     previewFollowsTheSourceList
+    clipMarkedInTheWindowConvertsExactly
     sampleTabRunUsesTheAnalysedSample
     customTabChecksInOrderAndMkvGivesH264)
-  # Waiting for the exact probe and exact input clips: clipMarkedInTheWindowConvertsExactly.
   add_test(NAME preview_window.${name} COMMAND preview_window_tests ${name})
   set_tests_properties(preview_window.${name} PROPERTIES LABELS gui FIXTURES_REQUIRED media_fixtures
     ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 300)
