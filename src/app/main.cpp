@@ -6,6 +6,7 @@
 
 #include "Look.h"
 #include "MainWindow.h"
+#include "PreviewPanels.h"
 #include "ProgramFolder.h"
 #include "QtServices.h"
 #include "TextCodec.h"
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
     setup.Beep = &services;
 
     TForm1 window(setup);
+    TPreviewPanels panels(window);
     services.SetParent(&window);
     QObject::connect(&window, &TForm1::Closed, &application, &QCoreApplication::quit);
     window.show();

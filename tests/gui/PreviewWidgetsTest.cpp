@@ -22,11 +22,6 @@
 #include "SampleTab.h"
 #include "Services.h"
 #include "MediaFixtures.h"
-#include "OutputAssembly.h"
-#include "ProbeOutput.h"
-#include "RunControl.h"
-#include "SourceList.h"
-#include "TextCodec.h"
 #include "PreviewGroup.h"
 #include "PreviewerWindow.h"
 #include "TrackBar.h"
@@ -81,28 +76,6 @@ bool OpenInPreview(TZUzidiDOR &component, TPreviewGroup &group, const std::strin
     return true;
 }
 
-// The numbers of every picture of `file`, decoded by Debian's ffmpeg and
-// scaled to 160 x 120 grey.
-std::vector<int> DecodedPictureNumbers(const std::string &file)
-{
-    const std::string raw = CaptureOutput("ffmpeg -nostdin -v error -i " + ShellQuote(file) +
-                                          " -vf scale=160:120 -f rawvideo -pix_fmt gray - 2>/dev/null");
-    std::vector<int> numbers;
-    const size_t size = 160 * 120;
-    for (size_t at = 0; at + size <= raw.size(); at += size) {
-        QImage picture(reinterpret_cast<const uchar *>(raw.data() + at), 160, 120, 160,
-                       QImage::Format_Grayscale8);
-        numbers.push_back(PictureNumber(picture));
-    }
-    return numbers;
-}
-
-double Seconds(const TStreamFields &stream, const char *key)
-{
-    auto i = stream.find(key);
-    return i == stream.end() || i->second == "N/A" ? -1 : std::atof(i->second.c_str());
-}
-
 // Stand-ins for the window's dialogs, message boxes and beep.
 struct TFakeDialogs : TDialogService {
     std::vector<std::string> Files;
@@ -130,7 +103,6 @@ private slots:
     void pictureMatchesThePositionAndADragIsCoalesced();
     void lastPositionShowsTheLastPicture();
     void previewerWindowFollowsTheConversionAndStaysClosed();
-    void clipMarkedOnThePreviewConvertsExactly();
     void sampleAnalysisWritesExtFile();
     void sampleThatCannotServeLeavesExtFileAsItWas();
     void customFieldsTakeDigitsOnly();
@@ -322,6 +294,7 @@ void PreviewWidgetsTest::previewerWindowFollowsTheConversionAndStaysClosed()
     QVERIFY2(task >= 0, component.LastError().c_str());
     TOutputOptions output;
     InitOutputOptions(output);
+    output.VideoCodec = "mpeg4"; // no look-ahead: pictures come out as they go in
     QVERIFY2(component.SetOutput(task, Wide(folder.filePath("out.mp4")), &output),
              component.LastError().c_str());
     // The check box "转换时预览": off by default, remembered in config.ini,
@@ -366,89 +339,6 @@ void PreviewWidgetsTest::previewerWindowFollowsTheConversionAndStaysClosed()
     QVERIFY(finished);
     QCOMPARE(TPreviewerWidget::CreatedCount(), createdBefore + 1);
     QVERIFY(QFileInfo(folder.filePath("out.mp4")).size() > 0);
-}
-
-// A clip marked at 1.0 s and 3.0 s on the preview (between key frames)
-// converts from the picture shown at the start mark to the one before the
-// end mark, 2.0 s long within one picture, its sound starting with it.
-void PreviewWidgetsTest::clipMarkedOnThePreviewConvertsExactly()
-{
-    auto component = LoadedComponent();
-    QVERIFY(component);
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const std::string source = MediaFixture("timer.mp4");
-    ClipRange clip;
-    TPreviewGroup group(clip);
-    group.show();
-    QVERIFY(OpenInPreview(*component, group, "timer.mp4"));
-    TTrackBar *track = Child<TTrackBar>(&group, "trcPreview");
-    QCOMPARE(group.Clip().PreviewStep(), int64_t(1000));
-    int shown[2] = {-1, -1};
-    const int marks[2] = {1000, 3000};
-    const char *buttons[2] = {"btnStartTime", "btnEndTime"};
-    for (int i = 0; i < 2; ++i) {
-        track->setValue(marks[i]);
-        QTRY_VERIFY_WITH_TIMEOUT(group.Settled(), 10000);
-        shown[i] = PictureNumber(group.Frame());
-        QTest::mouseClick(Child<QPushButton>(&group, buttons[i]), Qt::LeftButton);
-    }
-    QCOMPARE(shown[0], 25); // the pictures at 1.0 s and 3.0 s
-    QCOMPARE(shown[1], 75);
-    QTest::mouseClick(Child<QCheckBox>(&group, "chkCutClip"), Qt::LeftButton);
-    QVERIFY(group.ClipActive());
-
-    // The task as the window builds it: format MP4, preset 13 (480x360 at
-    // 25 fps, the source's rate and shape).
-    ProfileStore store(std::string(VIDMORPH_PROGRAM_DIR) + "/");
-    store.ChangeFormat(1);
-    QVERIFY(!store.FormatPresets.empty());
-    profile_rec profile;
-    QVERIFY(store.FormatPresets.size() > 13);
-    QVERIFY(store.LoadFormatPreset(13, profile));
-    TSummaryLines summary = InitialSummaryLines();
-    ShowProfileSummary(profile, stFormat, summary);
-    TAssemblyContext context;
-    context.TabIndex = 0;
-    context.FormatIndex = 1;
-    context.PresetIndex = 13;
-    context.PresetFile = store.FormatPresets[13];
-    context.AudioSummaryLine = summary.AudioCodec;
-    context.OutputFolder = folder.path().toStdString();
-    context.ClipActive = group.ClipActive();
-    context.ClipStartMs = group.ClipStartMs();
-    context.ClipLengthMs = group.ClipLengthMs();
-    QCOMPARE(context.ClipStartMs, 1000);
-    QCOMPARE(context.ClipLengthMs, 2000);
-
-    SourceList sources;
-    sources.Add(source, ReadSourceInfo(source));
-    TFakeMessages messages;
-    OutputAssembly assembly(store, sources, messages);
-    RunControl run;
-    std::atomic<bool> ended{false};
-    component->OnTerminate = [&](int32_t index, bool, bool, const std::string &) {
-        if (index < 0) ended = true;
-    };
-    QCOMPARE(assembly.QueueSources(*component, context, run), 1);
-    const std::string out = Utf16ToUtf8(component->Tasks().Item(0)->OutputOptions.FileName);
-    component->StartConvert(1);
-    QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
-
-    const std::vector<int> numbers = DecodedPictureNumbers(out);
-    QVERIFY(!numbers.empty());
-    QCOMPARE(numbers.front(), shown[0]);
-    QCOMPARE(numbers.back(), shown[1] - 1);
-    const std::vector<TStreamFields> streams = ProbeStreams(out);
-    const TStreamFields *video = StreamOfType(streams, "video");
-    const TStreamFields *audio = StreamOfType(streams, "audio");
-    QVERIFY(video && audio);
-    const double frame = 1.0 / 25;
-    const double videoStart = Seconds(*video, "start_time"), audioStart = Seconds(*audio, "start_time");
-    QVERIFY2(qAbs(Seconds(*video, "duration") - 2.0) <= frame + 1e-6, video->at("duration").c_str());
-    QVERIFY2(qAbs(Seconds(*audio, "duration") - 2.0) <= frame + 1e-6, audio->at("duration").c_str());
-    QVERIFY2(qAbs(audioStart - videoStart) <= frame,
-             (audio->at("start_time") + " " + video->at("start_time")).c_str());
 }
 
 // "分析视频文件" on a 640x480 25 fps sample with AAC sound: the format

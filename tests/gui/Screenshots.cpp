@@ -24,6 +24,10 @@
 #include "Look.h"
 #include "MainWindow.h"
 #include "PowerOffCountdown.h"
+#include "PreviewGroup.h"
+#include "PreviewPanels.h"
+#include "PreviewerWindow.h"
+#include "TrackBar.h"
 
 namespace {
 
@@ -112,12 +116,17 @@ int main(int argc, char *argv[])
 
     bool ok = true;
     TForm1 window(setup);
+    TPreviewPanels panels(window);
     window.show();
     auto *tabs = window.findChild<QTabWidget *>("tabSettings");
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         ok = Save(window, QString("%1/main-tab%2.png").arg(folder).arg(i)) && ok;
     }
+    // The custom tab with its panel open.
+    tabs->setCurrentIndex(3);
+    window.findChild<QPushButton *>("sSpeedButton5")->click();
+    ok = Save(window, folder + "/main-custom-panel.png") && ok;
     tabs->setCurrentIndex(0);
 
     std::vector<std::string> videos;
@@ -126,6 +135,22 @@ int main(int argc, char *argv[])
     window.AddFiles(videos);
     auto *list = window.findChild<QTreeWidget *>("sListView1");
     ok = Save(window, folder + "/main-files.png") && ok;
+
+    // The preview at 4.2 s with a clip marked from 2.0 s to 6.5 s.
+    TPreviewGroup *preview = panels.Preview();
+    TTrackBar *track = preview->TrackBar();
+    const int step = int(window.Clip().PreviewStep());
+    for (const auto &[microseconds, button] : {std::pair{2000000, "btnStartTime"}, {6500000, "btnEndTime"}}) {
+        track->setValue(microseconds / step);
+        WaitUntil([preview] { return preview->Settled(); }, 10000);
+        preview->findChild<QPushButton *>(button)->click();
+    }
+    preview->findChild<QCheckBox *>("chkCutClip")->setChecked(true);
+    track->setValue(4200000 / step);
+    ok = WaitUntil([preview] { return preview->Settled(); }, 10000) && ok;
+    ok = Save(window, folder + "/main-preview.png") && ok;
+    // The conversion previewer shows the pictures being encoded.
+    window.findChild<QCheckBox *>("chkConvertPreview")->setChecked(true);
 
     // Three files converting: the first row's progress is showing.
     window.findChild<QCheckBox *>("sCheckBox1")->setChecked(true);
@@ -137,6 +162,18 @@ int main(int argc, char *argv[])
         },
         60000);
     ok = Save(window, folder + "/main-converting.png") && caught && ok;
+    TPreviewerWidget *previewer = nullptr;
+    ok = WaitUntil(
+             [&] {
+                 for (QWidget *widget : QApplication::topLevelWidgets())
+                     if ((previewer = qobject_cast<TPreviewerWidget *>(widget)) && widget->isVisible())
+                         return true;
+                 return false;
+             },
+             30000) &&
+         ok;
+    if (previewer) ok = Save(*previewer, folder + "/previewer.png") && ok;
+    window.findChild<QCheckBox *>("chkConvertPreview")->setChecked(false);
     window.findChild<QPushButton *>("btnPause")->click();
     ok = Save(window, folder + "/main-paused.png") && ok;
     window.findChild<QPushButton *>("btnStop")->click();

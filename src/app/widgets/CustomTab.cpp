@@ -66,7 +66,7 @@ TCustomTab::TCustomTab(CustomProfile &profile, TBeepService &beep, const QList<Q
 void TCustomTab::Reset()
 {
     FProfile.Reset();
-    FPanel->hide();
+    HidePanel();
     {
         // The fields first, quietly; the type change then runs its handling
         // with the profile already in step.
@@ -96,6 +96,7 @@ void TCustomTab::HidePanel()
 {
     FPanel->hide();
     FProfile.PanelOpen = false;
+    lower(); // the summary lines show again
 }
 
 void TCustomTab::SyncProfile()

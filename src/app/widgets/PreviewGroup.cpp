@@ -49,7 +49,7 @@ TPreviewGroup::TPreviewGroup(ClipRange &clip, QWidget *parent) : QWidget(parent)
     FStartEdit = new QLineEdit(QStringLiteral("0"), this);
     FStartEdit->setObjectName("edtStartTime");
     FStartEdit->setReadOnly(true);
-    FStartEdit->setGeometry(88, 220, 72, 21);
+    FStartEdit->setGeometry(88, 220, 62, 21);
 
     FEndButton = new QPushButton(QStringLiteral("结束位置"), this);
     FEndButton->setObjectName("btnEndTime");
@@ -57,11 +57,11 @@ TPreviewGroup::TPreviewGroup(ClipRange &clip, QWidget *parent) : QWidget(parent)
     FEndEdit = new QLineEdit(QStringLiteral("0"), this);
     FEndEdit->setObjectName("edtEndTime");
     FEndEdit->setReadOnly(true);
-    FEndEdit->setGeometry(88, 252, 72, 21);
+    FEndEdit->setGeometry(88, 252, 62, 21);
 
     FCutClip = new QCheckBox(QStringLiteral("是否裁剪"), this);
     FCutClip->setObjectName("chkCutClip");
-    FCutClip->setGeometry(166, 236, 66, 21);
+    FCutClip->setGeometry(155, 236, 76, 21);
     FCutClip->setEnabled(FClip.CutClipEnabled());
 
     connect(FTrack, &QSlider::valueChanged, this, &TPreviewGroup::PositionChanged);
