@@ -247,11 +247,13 @@ TEST_F(ComponentRun, ALibraryLineOfTheWindowNeverWaitsForAWorker)
     ASSERT_TRUE(RunUntilTheEnd(ui));
 
     EXPECT_FALSE(overlapped);
-    std::lock_guard<std::mutex> guard(lock);
-    ASSERT_GE(order.size(), 3u);
-    EXPECT_EQ(order[0], "progress");
-    EXPECT_EQ(order[1], "from the window 1");
-    EXPECT_EQ(order[2], "from the window 2");
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ASSERT_GE(order.size(), 3u);
+        EXPECT_EQ(order[0], "progress");
+        EXPECT_EQ(order[1], "from the window 1");
+        EXPECT_EQ(order[2], "from the window 2");
+    }
     for (const char *line : {"from the window 1", "from the window 2"}) {
         const std::vector<TLogRecord> lines = Events.LogsWith(line);
         ASSERT_EQ(lines.size(), 1u) << line;
