@@ -38,7 +38,9 @@ struct THandOver {
         }
         {
             std::lock_guard<std::mutex> lock(Lock);
-            Failure = failure;
+            // Moved, not copied: the waiting thread takes the only reference,
+            // so the exception never outlives it on this thread.
+            Failure = std::move(failure);
             State = hsDone;
         }
         Changed.notify_all();
@@ -531,6 +533,7 @@ bool TCustomZUzidiDOR::HandOver(const std::function<void()> &call)
         queued = false;
     }
     THandOver::TState state;
+    std::exception_ptr failure;
     {
         std::unique_lock<std::mutex> lock(handOver->Lock);
         if (!queued && handOver->State == THandOver::hsPending) handOver->State = THandOver::hsWithdrawn;
@@ -538,12 +541,13 @@ bool TCustomZUzidiDOR::HandOver(const std::function<void()> &call)
             return handOver->State == THandOver::hsDone || handOver->State == THandOver::hsWithdrawn;
         });
         state = handOver->State;
+        failure = std::exchange(handOver->Failure, nullptr);
     }
     {
         std::lock_guard<std::mutex> lock(FHandOverLock);
         FHandOvers.erase(std::remove(FHandOvers.begin(), FHandOvers.end(), handOver), FHandOvers.end());
     }
-    if (handOver->Failure) std::rethrow_exception(handOver->Failure);
+    if (failure) std::rethrow_exception(failure);
     return state == THandOver::hsDone;
 }
 
