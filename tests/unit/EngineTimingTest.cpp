@@ -17,58 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "MediaFixtures.h"
 #include "TestSupport.h"
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Err;
-};
-
-// Runs vidmorph-cli in `folder`; "@name" stands for the fixture of that name.
-TRun RunCli(const std::string &folder, const std::vector<std::string> &args)
-{
-    std::vector<std::string> resolved;
-    for (const std::string &a : args)
-        resolved.push_back(a.size() > 1 && a[0] == '@' ? MediaFixture(a.substr(1)) : a);
-    const std::string err = folder + "/stderr.txt";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(e, 2);
-        if (chdir(folder.c_str()) != 0) _exit(99);
-        std::vector<char *> argv{const_cast<char *>(VIDMORPH_CLI)};
-        for (const std::string &a : resolved) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(VIDMORPH_CLI, argv.data());
-        _exit(98);
-    }
-    TRun run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-    run.Err = ReadFile(err);
-    return run;
-}
-
-std::string Capture(const std::string &command)
-{
-    std::string out;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
-
-std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
 // The first comma-separated field of every line, as numbers.
 std::vector<double> Numbers(const std::string &text)

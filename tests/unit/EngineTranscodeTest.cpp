@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "CliRun.h"
 #include "MediaFixtures.h"
 #include "MyUtils.h"
 
@@ -31,62 +32,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct TRun {
-    int Status = -1;
-    std::string Err;
-};
-
-// Runs vidmorph-cli in `folder` with the arguments; "@name" stands for the
-// fixture of that name.
-TRun RunCli(const std::string &folder, const std::vector<std::string> &args,
-            const std::vector<std::string> *environment = nullptr)
-{
-    std::vector<std::string> resolved;
-    for (const std::string &a : args)
-        resolved.push_back(a.size() > 1 && a[0] == '@' ? MediaFixture(a.substr(1)) : a);
-    const std::string err = folder + "/stderr.txt";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(e, 2);
-        if (chdir(folder.c_str()) != 0) _exit(99);
-        std::vector<char *> argv{const_cast<char *>(VIDMORPH_CLI)};
-        for (const std::string &a : resolved) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        if (environment) {
-            std::vector<char *> envp;
-            for (const std::string &e : *environment) envp.push_back(const_cast<char *>(e.c_str()));
-            envp.push_back(nullptr);
-            execve(VIDMORPH_CLI, argv.data(), envp.data());
-        } else {
-            execv(VIDMORPH_CLI, argv.data());
-        }
-        _exit(98);
-    }
-    TRun run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-    run.Err = ReadFile(err);
-    return run;
-}
-
-std::string Capture(const std::string &command)
-{
-    std::string out;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
-
-std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
 // What ffprobe finds in a file: one map of fields per stream, and the
 // container's duration.
