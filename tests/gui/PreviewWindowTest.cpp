@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 
+#include "FakeServices.h"
 #include "MainWindow.h"
 #include "MediaFixtures.h"
 #include "PreviewGroup.h"
@@ -27,34 +28,6 @@
 #include "TrackBar.h"
 
 namespace {
-
-class TFakeServices : public TMessageService,
-                      public TDialogService,
-                      public TShellService,
-                      public TPowerService,
-                      public TBeepService {
-public:
-    void ShowMessage(TMessageKind kind, const std::string &text) override
-    {
-        Messages.push_back({kind, text});
-    }
-    std::vector<std::string> OpenVideoFiles(bool) override
-    {
-        if (FileChoices.empty()) return {};
-        std::vector<std::string> files = FileChoices.front();
-        FileChoices.pop_front();
-        return files;
-    }
-    std::string BrowseFolder(const std::string &) override { return {}; }
-    bool OpenFolder(const std::string &) override { return true; }
-    bool OpenUrl(const std::string &) override { return true; }
-    bool PowerOff(std::string &) override { return true; }
-    void Beep() override { ++Beeps; }
-
-    std::vector<std::pair<TMessageKind, std::string>> Messages;
-    std::deque<std::vector<std::string>> FileChoices;
-    int Beeps = 0;
-};
 
 // The number a picture of timer.mp4 shows as eight bars; -1 when unclear.
 int PictureNumber(const QImage &picture)
