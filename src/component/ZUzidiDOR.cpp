@@ -526,6 +526,12 @@ bool TCustomZUzidiDOR::HandOver(const std::function<void()> &call)
         if (FDestroying || FWithdrawAll > 0 || (handOver->Task && handOver->Task->FWithdrawn)) return false;
         FHandOvers.push_back(handOver);
     }
+    {
+        // Wakes the user-interface thread if it waits for the events' lock.
+        std::lock_guard<std::mutex> state(FEventsState);
+        ++FHandOverArrivals;
+    }
+    FEventsFree.notify_all();
     bool queued = true;
     try {
         FDispatcher([handOver] { handOver->Run(); });
@@ -549,6 +555,18 @@ bool TCustomZUzidiDOR::HandOver(const std::function<void()> &call)
     }
     if (failure) std::rethrow_exception(failure);
     return state == THandOver::hsDone;
+}
+
+void TCustomZUzidiDOR::RunHandOversHere()
+{
+    std::vector<std::shared_ptr<THandOver>> pending;
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        pending = FHandOvers;
+    }
+    // Run() takes only those still pending: the dispatcher's later call of
+    // the same hand-over finds it done.
+    for (const std::shared_ptr<THandOver> &handOver : pending) handOver->Run();
 }
 
 void TCustomZUzidiDOR::WithdrawHandOvers(const TFFmpeg *task)
@@ -579,7 +597,24 @@ bool TCustomZUzidiDOR::EnterEvents(const TQueuedLine *line)
         FQueuedLines.push_back(*line);
         return false;
     }
-    FEventsFree.wait(state, [this] { return FEventsDepth == 0; });
+    if (self == FUiThread) {
+        // The owner may be waiting for this thread in a hand-over (a handler
+        // that waits for the window): this thread runs those while it waits,
+        // or neither would ever go on.
+        uint64_t seen = ~FHandOverArrivals;
+        while (FEventsDepth > 0) {
+            if (seen != FHandOverArrivals) {
+                seen = FHandOverArrivals;
+                state.unlock();
+                RunHandOversHere();
+                state.lock();
+                continue;
+            }
+            FEventsFree.wait(state, [&] { return FEventsDepth == 0 || seen != FHandOverArrivals; });
+        }
+    } else {
+        FEventsFree.wait(state, [this] { return FEventsDepth == 0; });
+    }
     FEventsOwner = self;
     FEventsDepth = 1;
     return true;

@@ -34,7 +34,11 @@
 // component's lock: while a worker holds it (inside an event handler that may
 // be waiting for that very thread), the line is queued and the holder raises
 // OnLog with it before it lets the lock go. Lines keep their order and OnLog
-// stays serialised with OnProgress and OnTerminate.
+// stays serialised with OnProgress and OnTerminate. Where the user-interface
+// thread itself must raise an event while a worker holds the lock (a task that
+// fails to start when ResumeConvert or StartConvert starts it), it runs the
+// pending hand-overs while it waits, so the holder can finish; a hand-over may
+// therefore run inside those calls.
 //
 // A run: StartConvert starts one; a second StartConvert while it is active
 // starts nothing and sets LastError. The run stays active until
@@ -274,6 +278,8 @@ private:
     TFFmpeg *CallingTask() const;
     // Withdraws the pending hand-overs of `task` (null: every one).
     void WithdrawHandOvers(const TFFmpeg *task);
+    // On the user-interface thread: runs the hand-overs waiting for it.
+    void RunHandOversHere();
     // The component's lock around OnLog, OnProgress and OnTerminate:
     // re-entrant for its owner. EnterEvents waits for it, unless `line` is
     // given and the lock is another thread's: then the line is queued for
@@ -316,6 +322,7 @@ private:
     std::thread::id FEventsOwner;
     int FEventsDepth = 0;
     std::vector<TQueuedLine> FQueuedLines;
+    uint64_t FHandOverArrivals = 0; // hand-overs queued so far, under FEventsState
 
     // Hand-overs waiting for the user-interface thread.
     std::mutex FHandOverLock;

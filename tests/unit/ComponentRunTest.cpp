@@ -195,6 +195,53 @@ TEST_F(ComponentRun, AHandOverRunsOnTheUserInterfaceThreadAndPassesFailuresBack)
     EXPECT_EQ(ui.Queued(), 0u);
 }
 
+// The user-interface thread raising an event (a task that fails to start as
+// ResumeConvert starts it) while a worker holds the events and waits for that
+// thread: the waiting thread runs the worker's hand-over, and the events stay
+// one after the other.
+TEST_F(ComponentRun, AnEventOfTheWindowRunsTheHandOverTheWorkerHoldingTheEventsWaitsFor)
+{
+    TUiQueue ui;
+    TTestComponent component;
+    component.SetDispatcher(ui.Dispatcher());
+    AddTiny(0, "mpeg4", &component);
+    AddTiny(1, "mpeg4", &component);
+    std::mutex lock;
+    std::vector<std::string> order;
+    auto note = [&](const std::string &what) {
+        std::lock_guard<std::mutex> guard(lock);
+        order.push_back(what);
+    };
+    std::thread::id handOverThread;
+    component.OnProgress = [&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) {
+        note("progress");
+        component.HandOver([&] {
+            handOverThread = std::this_thread::get_id();
+            note("hand-over");
+        });
+        note("progress done");
+    };
+    component.OnTerminate = [&](int32_t index, bool, bool, const std::string &) {
+        note("terminate " + std::to_string(index));
+    };
+    std::thread worker([&] { component.DoProgress(*component.Tasks().Item(0), 1, 25, 40, 2, 0, 100, 200); });
+    ASSERT_TRUE(ui.WaitQueued()); // the worker holds the events and waits
+    {
+        TWatchdog watchdog(std::chrono::seconds(30), "an event raised on the user-interface thread");
+        component.DoTerminate(component.Tasks().Item(1));
+    }
+    worker.join();
+    EXPECT_EQ(handOverThread, std::this_thread::get_id());
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_EQ(order, (std::vector<std::string>{"progress", "hand-over", "progress done", "terminate 1"}));
+    }
+    // The dispatcher's own call of the hand-over finds it done.
+    EXPECT_EQ(ui.RunAll(), 1);
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(order.size(), 4u);
+}
+
 // ---- Library lines from the user-interface thread ---------------------------
 
 // The worker raises OnProgress holding the component's lock and waits in it

@@ -27,6 +27,7 @@ public:
     using TCustomZUzidiDOR::DoLog;
     using TCustomZUzidiDOR::DoPreviewBitmap;
     using TCustomZUzidiDOR::DoProgress;
+    using TCustomZUzidiDOR::DoTerminate;
 };
 
 inline std::u16string U16(const std::string &text) { return MyUtils::Utf8ToUtf16(text); }

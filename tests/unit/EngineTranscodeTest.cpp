@@ -32,7 +32,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 // What ffprobe finds in a file: one map of fields per stream, and the
 // container's duration.
 struct TProbe {
