@@ -262,7 +262,11 @@ bool TCustomFFmpeg::OpenInput(const std::u16string &fileName)
 
     const std::string displayName = MyUtils::Utf16ToUtf8(fileName);
     // "-" alone is standard input.
-    const std::string name = fileName == u"-" ? std::string("pipe:") : ProtocolFileName(fileName);
+    std::string name = fileName == u"-" ? std::string("pipe:") : ProtocolFileName(fileName);
+    // An image sequence's demuxer looks for its numbered files through the
+    // libraries' own file checks, which know no custom I/O: it gets the
+    // UTF-8 path itself, which the file system takes in any locale.
+    if (IsUnicodeProtocolName(name) && lav::av_filename_number_test(displayName.c_str())) name = displayName;
     const int32_t index = NumInputFiles;
     const size_t inputCodecsBefore = InputCodecs.size();
     TPendingInput input;

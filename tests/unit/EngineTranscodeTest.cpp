@@ -679,6 +679,13 @@ TEST(Transcode, FileNamesDoNotDependOnTheLocale)
         EXPECT_EQ(FolderEntries(folder.Path()),
                   (std::vector<std::string>{"图1.png", "图2.png", "图3.png", "视频 一.mp4", "输出一.mkv",
                                             "输出二.mkv"}));
+        // And read back as a sequence.
+        run = RunCli(folder.Path(), {"-i", "图%d.png", "-vcodec", "mpeg4", "序列.avi"}, &environment);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        const auto pictures = Probe(folder.File("序列.avi")).OfType("video");
+        ASSERT_EQ(pictures.size(), 1u);
+        EXPECT_EQ(Number(pictures[0], "nb_read_frames"), 3);
+        std::filesystem::remove(folder.File("序列.avi"));
         // An argument that is no UTF-8 is no file name.
         run = RunCli(folder.Path(), {"-i", "视频 一.mp4", "bad\xFF\xFE.mkv"}, &environment);
         EXPECT_EQ(run.Status, 1);
