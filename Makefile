@@ -29,7 +29,7 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The unit and media suites under AddressSanitizer with UndefinedBehaviorSanitizer,
+# The unit, media and window suites under AddressSanitizer with UndefinedBehaviorSanitizer,
 # leak checking on; every finding stops the test with its stack. Third-party
 # libraries' one-time allocations are suppressed in tests/sanitizers/lsan.supp.
 ASAN_BUILD ?= build-asan
@@ -41,7 +41,7 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:print_st
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DVIDMORPH_SANITIZE=address $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS) -L 'unit|media'
+	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS) -L 'unit|media|gui'
 
 # The threading tests (CTest label tsan) under ThreadSanitizer; only their
 # executables are built.
