@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
@@ -65,15 +67,26 @@ bool WaitUntil(const std::function<bool()> &condition, int ms)
     return true;
 }
 
-bool Save(QWidget &widget, const QString &file)
+bool SavePicture(const QPixmap &picture, const QString &file)
 {
-    QApplication::processEvents();
-    if (widget.grab().save(file)) {
+    if (picture.save(file)) {
         std::printf("%s\n", qPrintable(file));
         return true;
     }
     std::fprintf(stderr, "vidmorph-screenshots: cannot write %s\n", qPrintable(file));
     return false;
+}
+
+bool Save(QWidget &widget, const QString &file)
+{
+    // Pending events may close the window (a previewer at its task's end).
+    QPointer<QWidget> alive(&widget);
+    QApplication::processEvents();
+    if (!alive) {
+        std::fprintf(stderr, "vidmorph-screenshots: the window closed before %s\n", qPrintable(file));
+        return false;
+    }
+    return SavePicture(widget.grab(), file);
 }
 
 } // namespace
@@ -162,17 +175,20 @@ int main(int argc, char *argv[])
         },
         60000);
     ok = Save(window, folder + "/main-converting.png") && caught && ok;
-    TPreviewerWidget *previewer = nullptr;
+    // The previewer closes with its task: its picture is taken as soon as it
+    // shows, before any further event can close it.
+    QPixmap previewerPicture;
     ok = WaitUntil(
              [&] {
                  for (QWidget *widget : QApplication::topLevelWidgets())
-                     if ((previewer = qobject_cast<TPreviewerWidget *>(widget)) && widget->isVisible())
+                     if (qobject_cast<TPreviewerWidget *>(widget) && widget->isVisible()) {
+                         previewerPicture = widget->grab();
                          return true;
+                     }
                  return false;
              },
              30000) &&
-         ok;
-    if (previewer) ok = Save(*previewer, folder + "/previewer.png") && ok;
+         SavePicture(previewerPicture, folder + "/previewer.png") && ok;
     window.findChild<QCheckBox *>("chkConvertPreview")->setChecked(false);
     window.findChild<QPushButton *>("btnPause")->click();
     ok = Save(window, folder + "/main-paused.png") && ok;
